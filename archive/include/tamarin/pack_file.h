@@ -1,0 +1,102 @@
+// Reader of named entries in pack archives (".pfs" files, their numbered
+// volumes, and archives appended behind an executable).
+#ifndef TAMARIN_PACK_FILE_H_
+#define TAMARIN_PACK_FILE_H_
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include <boost/functional/hash.hpp>
+#include <boost/unordered_map.hpp>
+#include <boost/unordered_set.hpp>
+
+#include "tamarin/file.h"
+#include "tamarin/memory.h"
+
+namespace tamarin {
+
+// Opens an entry by name and reads it through CFile's interface as if it
+// were a file of its own. A plain file of that name wins over any entry.
+// Archives are found through the process-wide state below and decoded once
+// per archive path.
+class CPackFile : public CFile {
+public:
+    // Entry record: the container file that holds the entry's bytes, the
+    // position of its first byte in the container and its length.
+    class CHeader : public ISerializable {
+    public:
+        CHeader();
+        CHeader(const std::string& containerPath, uint32_t offset, uint32_t size);
+        virtual ~CHeader();
+        // Container path as a string, then offset and size as words.
+        virtual void Serialize(CSerializer& context);
+        virtual void Deserialize(CSerializer& context);
+
+        std::string containerPath;
+        uint32_t offset;
+        uint32_t size;
+    };
+
+    CPackFile();
+    virtual ~CPackFile();
+
+    virtual CFile* Clone(bool copy);
+    // Plain file first, then the root archive, then folder-like archives.
+    // True on failure; on success positioned at the entry's first byte.
+    // Also true when the entry's container cannot be opened.
+    virtual bool Open(const char* name);
+    // Never reads past the entry's end; reads nothing when the position lies
+    // outside the entry.
+    virtual uint32_t Read(void* buffer, uint32_t length);
+    virtual int32_t Seek(int32_t offset, int origin);
+    // Position within the entry; -1 on failure, when Closed or outside it.
+    virtual int32_t Tell();
+    // The entry's size; 0 when Closed.
+    virtual int32_t GetSize();
+    virtual int Close();
+    // Mounted archive or volume that holds the open entry; empty for a plain
+    // file or a Closed object.
+    virtual std::string GetContainerPath() const;
+    // Mounts path and lists the names of its index (volumes included).
+    // True on failure, leaving entries untouched.
+    virtual bool ListEntries(const char* path, std::list<std::string>& entries);
+    // Decodes path's index into the archive registry once per process; with
+    // thisFileOnly false also merges volumes path.000 to path.999. True on
+    // failure; the path stays registered once it could be opened.
+    virtual bool MountArchive(const char* path, bool thisFileOnly);
+    virtual bool Mount(const char* path);
+
+    const CHeader& GetHeader() const { return m_header; }
+
+private:
+    // Opens entry h of a registered archive under the normalised name.
+    bool OpenEntry(const CHeader& h, const std::string& name);
+
+    CHeader m_header;
+};
+
+typedef boost::unordered_map<std::string, CPackFile::CHeader, boost::hash<std::string> > HeaderMap;
+typedef boost::unordered_map<std::string, std::pair<uint32_t, uint32_t>, boost::hash<std::string> > EntryMap;
+typedef boost::unordered_map<std::string, HeaderMap, boost::hash<std::string> > ArchiveRegistry;
+typedef boost::unordered_set<std::string, boost::hash<std::string> > NameSet;
+
+// Process-wide state, created before the program's entry function runs.
+// Archive that Open searches first; programs set it to their own path.
+extern std::string g_rootArchivePath;
+// Appended to folder-like name prefixes during the folder search.
+extern std::string g_archiveExtension;
+// Every mounted archive path with its decoded index; only grows.
+extern ArchiveRegistry g_archiveRegistry;
+// Names the folder search did not find; only grows.
+extern NameSet g_missingNames;
+// XOR key of pf3 index blocks; nothing in the product fills it.
+extern unsigned char g_indexKeyTable[20];
+
+// Forgets every mounted archive and missing name and restores the initial
+// paths. For tests only: the programs never reset the state.
+void ResetArchiveStateForTesting();
+
+}  // namespace tamarin
+
+#endif  // TAMARIN_PACK_FILE_H_

@@ -1,0 +1,180 @@
+// Extraction of entries to files, with the Windows message box played by the
+// stand-in. Native only: it relies on /dev/full and address-space limits to
+// make writes and allocations fail on demand.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "fakewin/fakewin.h"
+#include "tamarin/extract.h"
+#include "tamarin_writer/writer.h"
+#include "test_support.h"
+
+namespace {
+
+using tamarin_writer::Archive;
+using tamarin_writer::Entry;
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+class ExtractEntryTest : public tamarin_test::TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        fakewin::Reset();
+    }
+
+    // Writes archive as root.pfs, the library's default root archive.
+    void WriteRoot(const Archive& archive) {
+        tamarin_writer::Encoded encoded;
+        std::string error;
+        ASSERT_FALSE(tamarin_writer::EncodeArchive(archive, 0, &encoded, &error)) << error;
+        tamarin_test::WriteFile("root.pfs", encoded.bytes);
+    }
+
+    // The one message box shown, with the owner and style every box has.
+    std::string OnlyMessage() {
+        const auto& boxes = fakewin::Get().messageBoxes;
+        if (boxes.size() != 1) return "<" + std::to_string(boxes.size()) + " boxes>";
+        EXPECT_EQ(fakewin::Get().topWindow, boxes[0].owner);
+        EXPECT_EQ(std::string(kProductTitle), boxes[0].title);
+        EXPECT_EQ(0u, boxes[0].style);
+        return boxes[0].text;
+    }
+};
+
+TEST_F(ExtractEntryTest, WritesTheEntryByteForByteAndShowsNothing) {
+    std::string payload;
+    for (int i = 0; i < 70000; ++i) payload.push_back(static_cast<char>(i * 7));
+    Archive archive;
+    archive.entries = {Entry("empty", ""), Entry("a.scr", payload)};
+    WriteRoot(archive);
+
+    EXPECT_FALSE(ExtractEntry("out.scr", "a.scr"));
+    EXPECT_EQ(payload, ReadAll("out.scr"));
+    EXPECT_FALSE(ExtractEntry("out.empty", "empty"));
+    EXPECT_TRUE(std::filesystem::exists("out.empty"));
+    EXPECT_EQ(0u, std::filesystem::file_size("out.empty"));
+    EXPECT_TRUE(fakewin::Get().messageBoxes.empty());
+}
+
+TEST_F(ExtractEntryTest, APlainFileOfTheEntryNameWins) {
+    Archive archive;
+    archive.entries = {Entry("a.scr", "from the archive")};
+    WriteRoot(archive);
+    tamarin_test::WriteFile("a.scr", "from the folder");
+    EXPECT_FALSE(ExtractEntry("out", "a.scr"));
+    EXPECT_EQ("from the folder", ReadAll("out"));
+}
+
+TEST_F(ExtractEntryTest, AMissingEntryLeavesTheDestinationUntouched) {
+    Archive archive;
+    archive.entries = {Entry("other", "x")};
+    WriteRoot(archive);
+    tamarin_test::WriteFile("out", "installed");
+
+    EXPECT_TRUE(ExtractEntry("out", "a.scr"));
+    EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
+    EXPECT_EQ("installed", ReadAll("out"));
+
+    fakewin::Reset();
+    EXPECT_TRUE(ExtractEntry("new", "a.scr"));
+    EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
+    EXPECT_FALSE(std::filesystem::exists("new"));
+}
+
+// An entry that runs past the end of the archive is read before the
+// destination is opened, so the file already installed survives.
+TEST_F(ExtractEntryTest, AnEntryCutShortKeepsTheInstalledFile) {
+    Archive archive;
+    archive.entries = {Entry("a.scr", "0123456789")};
+    archive.entries[0].storedSize = 11;
+    WriteRoot(archive);
+    tamarin_test::WriteFile("out", "installed");
+
+    EXPECT_TRUE(ExtractEntry("out", "a.scr"));
+    EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
+    EXPECT_EQ("installed", ReadAll("out"));
+}
+
+TEST_F(ExtractEntryTest, ASizeBeyondTwoGigabytesIsABrokenInstaller) {
+    Archive archive;
+    archive.entries = {Entry("a.scr", "0123456789")};
+    archive.entries[0].storedSize = 0xFFFFFFFFu;  // reads back as -1
+    WriteRoot(archive);
+    EXPECT_TRUE(ExtractEntry("out", "a.scr"));
+    EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
+    EXPECT_FALSE(std::filesystem::exists("out"));
+}
+
+TEST_F(ExtractEntryTest, ADestinationThatCannotBeCreatedIsReportedOnce) {
+    Archive archive;
+    archive.entries = {Entry("a.scr", "data")};
+    WriteRoot(archive);
+    EXPECT_TRUE(ExtractEntry("no-such-folder/out", "a.scr"));
+    EXPECT_EQ(std::string(kCannotWriteText), OnlyMessage());
+}
+
+// A full disk: the write or the close fails. The partial file is removed
+// and the failure reported, never passed off as an installed file.
+TEST_F(ExtractEntryTest, AFailedWriteIsReportedAndThePartialFileRemoved) {
+    Archive archive;
+    archive.entries = {Entry("a.scr", std::string(100000, 'x')), Entry("small", "abc")};
+    WriteRoot(archive);
+    for (const char* entry : {"a.scr", "small"}) {
+        fakewin::Reset();
+        std::filesystem::create_symlink("/dev/full", "out");
+        EXPECT_TRUE(ExtractEntry("out", entry)) << entry;
+        EXPECT_EQ(std::string(kCannotWriteText), OnlyMessage()) << entry;
+        EXPECT_FALSE(std::filesystem::is_symlink("out")) << entry;
+        EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KOBARU_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KOBARU_ASAN 1
+#endif
+#endif
+
+// An entry that claims nearly 2 GiB in a process that cannot have that much
+// memory: the message, not an uncaught std::bad_alloc.
+TEST_F(ExtractEntryTest, AnEntryBufferThatCannotBeAllocatedIsABrokenInstaller) {
+#ifdef KOBARU_ASAN
+    GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
+#else
+    Archive archive;
+    archive.entries = {Entry("a.scr", "0123456789")};
+    archive.entries[0].storedSize = 0x7FFFFFF0u;
+    WriteRoot(archive);
+
+    rlimit previous;
+    ASSERT_EQ(0, getrlimit(RLIMIT_AS, &previous));
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit limited = previous;
+    limited.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (512u << 20);
+    ASSERT_EQ(0, setrlimit(RLIMIT_AS, &limited));
+    const bool failed = ExtractEntry("out", "a.scr");
+    setrlimit(RLIMIT_AS, &previous);
+
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
+    EXPECT_FALSE(std::filesystem::exists("out"));
+#endif
+}
+
+}  // namespace

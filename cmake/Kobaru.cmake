@@ -1,0 +1,85 @@
+# Shared settings of every build: warnings as errors, Boost headers, the test
+# helpers.
+
+# Warnings are errors in all three builds.
+add_compile_options(-Wall -Wextra -Werror)
+
+# Boost is header-only for what we use. A MinGW build must not see the host's
+# /usr/include (glibc headers), so Boost is offered through a folder that
+# holds nothing but a link to it.
+set(KOBARU_BOOST_ROOT /usr/include CACHE PATH "Folder that holds boost/")
+set(KOBARU_BOOST_INCLUDE ${CMAKE_BINARY_DIR}/boost-include)
+file(MAKE_DIRECTORY ${KOBARU_BOOST_INCLUDE})
+file(CREATE_LINK ${KOBARU_BOOST_ROOT}/boost ${KOBARU_BOOST_INCLUDE}/boost SYMBOLIC)
+add_library(kobaru_boost INTERFACE)
+target_include_directories(kobaru_boost SYSTEM INTERFACE ${KOBARU_BOOST_INCLUDE})
+
+if(KOBARU_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  # No MinGW DLL is needed at run time.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
+
+if(KOBARU_TESTS)
+  enable_testing()
+  if(WIN32)
+    # GoogleTest from Debian's sources, built with the cross compiler.
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    foreach(t gtest gtest_main)
+      # GoogleTest's own sources are not held to our warning set.
+      target_compile_options(${t} PRIVATE -w)
+    endforeach()
+    add_library(kobaru_gtest INTERFACE)
+    target_link_libraries(kobaru_gtest INTERFACE gtest_main gtest)
+    # Test executables run under wine64 in a prefix of the build's own.
+    set(KOBARU_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine/wine-run ${KOBARU_WINE_ROOT})
+  else()
+    find_package(GTest REQUIRED)
+    add_library(kobaru_gtest INTERFACE)
+    target_link_libraries(kobaru_gtest INTERFACE GTest::gtest_main GTest::gtest)
+  endif()
+endif()
+
+# kobaru_add_gtest(NAME sources... LIBS libs...)
+# A GoogleTest executable registered with CTest. In the x86_64 MinGW build it
+# runs under wine64 through the toolchain's emulator; the i686 build has no
+# way to run it and builds no tests.
+function(kobaru_add_gtest name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} kobaru_gtest)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
+
+# kobaru_add_program(target OUTPUT_NAME SOURCES ... MANIFEST file.in [RC file.in])
+# One of the Windows deliverables: GUI subsystem, static, with its manifest
+# (processor architecture filled in for the build) compiled as a resource.
+# Without RC the manifest is the only resource.
+function(kobaru_add_program target output)
+  cmake_parse_arguments(ARG "" "MANIFEST;RC" "SOURCES;EXTRA_RESOURCE_FILES" ${ARGN})
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(KOBARU_MANIFEST_ARCH X86)
+  else()
+    set(KOBARU_MANIFEST_ARCH amd64)
+  endif()
+  set(manifest ${CMAKE_CURRENT_BINARY_DIR}/${output}.manifest)
+  configure_file(${ARG_MANIFEST} ${manifest} @ONLY)
+  set(KOBARU_MANIFEST_FILE ${manifest})
+  if(NOT ARG_RC)
+    set(ARG_RC ${PROJECT_SOURCE_DIR}/cmake/manifest_only.rc.in)
+  endif()
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${output}.rc)
+  configure_file(${ARG_RC} ${rc} @ONLY)
+  add_executable(${target} WIN32 ${ARG_SOURCES} ${rc})
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output})
+  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${manifest};${ARG_EXTRA_RESOURCE_FILES}")
+endfunction()

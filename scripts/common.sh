@@ -1,0 +1,61 @@
+# Shared by dist.sh and test.sh: installs what is missing on a Debian 12
+# machine (as root) and configures and builds the four builds.
+#   build/native  g++: library, pack tool, unit tests, benchmarks
+#   build/asan    g++ with AddressSanitizer and UndefinedBehaviorSanitizer
+#   build/x86_64  MinGW: the programs and the tests run under wine64
+#   build/i686    MinGW: the 32-bit deliverables and their static checks
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$ROOT/build
+
+PACKAGES=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64
+          wine wine64 locales libboost-dev libgtest-dev googletest libbenchmark-dev
+          python3-pefile libarchive-tools)
+
+log() { printf '\033[1m== %s\033[0m\n' "$*"; }
+
+install_missing() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    log "installing ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+  # Wine needs the glibc locale for code page 932.
+  if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    log "generating the ja_JP.UTF-8 locale"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  fi
+}
+
+# configure NAME [cmake options...]: configures build/NAME once.
+configure() {
+  local name=$1; shift
+  if [ ! -f "$BUILD/$name/build.ninja" ]; then
+    log "configuring $name"
+    cmake -S "$ROOT" -B "$BUILD/$name" -G Ninja "$@" >/dev/null
+  fi
+}
+
+configure_all() {
+  configure native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOBARU_BENCH=ON
+  configure asan -DCMAKE_BUILD_TYPE=Debug -DKOBARU_SANITIZE=ON
+  configure x86_64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake"
+  configure i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
+}
+
+build() {
+  local name
+  for name in "$@"; do
+    log "building $name"
+    cmake --build "$BUILD/$name" -- -j"$(nproc)" --quiet
+  done
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs every test: native unit tests (plain and under the sanitizers), the
+# library tests and end-to-end runs under wine64, and the static checks of
+# the 32-bit deliverables.
+source "$(dirname "$0")/scripts/common.sh"
+
+started=$SECONDS
+install_missing
+configure_all
+build native asan x86_64 i686
+
+status=0
+for name in native asan x86_64 i686; do
+  log "testing $name"
+  (cd "$BUILD/$name" && ctest --output-on-failure -j"$(nproc)") || status=1
+done
+log "done in $((SECONDS - started)) s"
+exit $status
