@@ -18,6 +18,9 @@ class TraceDecodingTest(unittest.TestCase):
             '0024:Call user32.MessageBoxA(0001003a,140004000 "a, b\\x83C\\\\\\"\\n",'
             '00000000,00051000) ret=1400015a9',
             '0024:Ret  user32.MessageBoxA() retval=ffffffff ret=1400015a9',
+            '0024:Ret  user32.GetForegroundWindow() retval=00010020 ret=1',
+            '0024:Call user32.GetTopWindow(00010020) ret=1',
+            '0024:Ret  user32.GetTopWindow() retval=00000000 ret=1',
             '0024:Call user32.MessageBoxA(00000000,0021fc30 "x"...,0021fc00 ") ",00000000) ret=1',
         ])
         boxes = winehar.parse_message_boxes(trace)
@@ -25,8 +28,10 @@ class TraceDecodingTest(unittest.TestCase):
         self.assertEqual((0x1003A, b'a, b\x83C\\"\n', None, 0x51000, False),
                          (boxes[0].owner, boxes[0].text, boxes[0].title, boxes[0].style,
                           boxes[0].truncated))
-        self.assertEqual((b"x", b") ", 0, True),
-                         (boxes[1].text, boxes[1].title, boxes[1].style, boxes[1].truncated))
+        self.assertFalse(boxes[0].owner_is_top_of_foreground)
+        self.assertEqual((b"x", b") ", 0, True, True),
+                         (boxes[1].text, boxes[1].title, boxes[1].style, boxes[1].truncated,
+                          boxes[1].owner_is_top_of_foreground))
 
 
 @unittest.skipUnless(PROBE, "probe program not built")
@@ -40,10 +45,11 @@ class LiveRunTest(unittest.TestCase):
         self.assertEqual(7, result.exit_code)
         self.assertEqual(2, len(result.message_boxes), result.stderr[-2000:])
         first, second = result.message_boxes
-        self.assertEqual((0, BROKEN_INSTALLER, "エラー".encode("cp932"), 0),
-                         (first.owner, first.text, first.title, first.style))
-        self.assertEqual((b'a\\b"c\nd\te\r\x7f', None, 0x51000),
-                         (second.text, second.title, second.style))
+        self.assertEqual((BROKEN_INSTALLER, "エラー".encode("cp932"), 0, True),
+                         (first.text, first.title, first.style, first.owner_is_top_of_foreground))
+        self.assertEqual((0, b'a\\b"c\nd\te\r\x7f', None, 0x51000, False),
+                         (second.owner, second.text, second.title, second.style,
+                          second.owner_is_top_of_foreground))
         self.assertEqual(b"temp", (self.prefix.temp_dir() / "kobaru-probe.txt").read_bytes())
         self.assertEqual(b"system", (self.prefix.system_dir() / "kobaru-probe.txt").read_bytes())
         self.assertTrue(self.prefix.programs_dir().is_dir())

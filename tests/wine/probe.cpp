@@ -9,7 +9,7 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Shift-JIS "インストーラが壊れています。", then bytes that the trace escapes.
-    MessageBoxA(nullptr,
+    MessageBoxA(GetTopWindow(GetForegroundWindow()),
                 "\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x89\x82\xAA\x89\xF3\x82\xEA\x82\xC4"
                 "\x82\xA2\x82\xDC\x82\xB7\x81\x42",
                 "\x83\x47\x83\x89\x81\x5B", MB_OK);

@@ -47,6 +47,9 @@ class MessageBox:
     title: bytes
     style: int
     truncated: bool = False  # Wine shortens traced strings of about 300 characters
+    # True when the owner is what GetTopWindow returned for the window that
+    # GetForegroundWindow returned, just before the box.
+    owner_is_top_of_foreground: bool = False
 
 
 @dataclasses.dataclass
@@ -91,12 +94,31 @@ def _decode_traced_string(text, pos):
 
 
 _CALL = re.compile(r"Call user32\.MessageBoxA\(([0-9a-fA-F]+),")
+_FOREGROUND = re.compile(r"Ret  user32\.GetForegroundWindow\(\) retval=([0-9a-fA-F]+)")
+_TOP_CALL = re.compile(r"Call user32\.GetTopWindow\(([0-9a-fA-F]+)\)")
+_TOP_RET = re.compile(r"Ret  user32\.GetTopWindow\(\) retval=([0-9a-fA-F]+)")
+
+# Functions whose calls the relay trace shows.
+RELAY_INCLUDE = "user32.MessageBoxA;user32.GetForegroundWindow;user32.GetTopWindow"
 
 
 def parse_message_boxes(trace):
     """Every MessageBoxA call in a relay trace, in order."""
     boxes = []
+    foreground = top_argument = top = None
     for line in trace.splitlines():
+        m = _FOREGROUND.search(line)
+        if m:
+            foreground = int(m.group(1), 16)
+            continue
+        m = _TOP_CALL.search(line)
+        if m:
+            top_argument = int(m.group(1), 16)
+            continue
+        m = _TOP_RET.search(line)
+        if m:
+            top = int(m.group(1), 16)
+            continue
         m = _CALL.search(line)
         if not m:
             continue
@@ -118,7 +140,10 @@ def parse_message_boxes(trace):
             assert line[pos] == ",", line
             pos += 1
         style = int(re.match(r"([0-9a-fA-F]+)\)", line[pos:]).group(1), 16)
-        boxes.append(MessageBox(owner, strings[0], strings[1], style, truncated))
+        from_foreground = (foreground is not None and top_argument == foreground and
+                           top == owner)
+        boxes.append(MessageBox(owner, strings[0], strings[1], style, truncated, from_foreground))
+        foreground = top_argument = top = None
     return boxes
 
 
@@ -133,19 +158,20 @@ def ensure_base_prefix(base):
     """Creates the base prefix once (about 10 s); later calls return at once."""
     base = Path(base)
     with _locked(base):
-        if (base / ".kobaru-ready").exists():
+        ready = base / ".kobaru-ready"
+        if ready.exists() and ready.read_text() == RELAY_INCLUDE:
             return base
         if base.exists():
             shutil.rmtree(base)
         env = _environment(base)
         subprocess.run([WINE, "wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # Relay tracing is limited to MessageBoxA, so traces stay small.
+        # Relay tracing is limited to a few functions, so traces stay small.
         subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
-                        "/t", "REG_SZ", "/d", "user32.MessageBoxA", "/f"], env=env, check=True,
+                        "/t", "REG_SZ", "/d", RELAY_INCLUDE, "/f"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([WINESERVER, "-w"], env=env, check=True)
-        (base / ".kobaru-ready").touch()
+        ready.write_text(RELAY_INCLUDE)
         return base
 
 
