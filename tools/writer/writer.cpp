@@ -1,0 +1,280 @@
+// Encoding of pack archives. Index values go through the library's own
+// write side (CSerializer's stream, WriteInt32/WriteString,
+// CHeader::Serialize), so the writer and the reader share one encoding.
+#include "tamarin_writer/writer.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "tamarin/memory.h"
+#include "tamarin/pack_file.h"
+#include "tamarin/serializer.h"
+
+namespace tamarin_writer {
+
+namespace {
+
+const uint32_t kPf0NameField = 260;
+const uint32_t kPf0Record = kPf0NameField + 8;
+// Positions and sizes are signed 32-bit values in the reader.
+const uint64_t kMaxContainer = 0x7FFFFFFF;
+
+const char* const kMagics[] = {"pf0", "pf1", "pf2", "pf3"};
+
+bool Fail(std::string* error, const std::string& reason) {
+    if (error != nullptr) *error = reason;
+    return true;
+}
+
+size_t Written(tamarin::CSerializer& context) {
+    return context.Stream().Position();
+}
+
+void WriteTable(tamarin::CSerializer& context, const OffsetTable& table) {
+    tamarin::WriteInt32(context, static_cast<uint32_t>(table.size()));
+    for (const auto& pair : table) {
+        tamarin::WriteInt32(context, pair.first);
+        tamarin::WriteInt32(context, pair.second);
+    }
+}
+
+// The index block of pf1-pf3 (before any XOR), for the given stored words.
+// Field positions are recorded relative to the block's first byte.
+std::string EncodeIndexBlock(const Archive& archive, const std::vector<uint32_t>& offsets,
+                             const std::vector<uint32_t>& sizes, std::vector<Field>* fields) {
+    tamarin::CSerializer context;
+    fields->push_back(Field{kTableCount, Written(context), 0});
+    WriteTable(context, archive.indexTable);
+    fields->push_back(Field{kEntryCount, Written(context), 0});
+    tamarin::WriteInt32(context, static_cast<uint32_t>(archive.entries.size()));
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        const Entry& entry = archive.entries[i];
+        fields->push_back(Field{kNameLength, Written(context), i});
+        tamarin::WriteString(context, entry.name);
+        if (archive.version == kPf1) {
+            fields->push_back(Field{kOffset, Written(context), i});
+            tamarin::WriteInt32(context, offsets[i]);
+            fields->push_back(Field{kSize, Written(context), i});
+            tamarin::WriteInt32(context, sizes[i]);
+            continue;
+        }
+        // The header block is written on a context of its own; its bytes then
+        // go into the index with the same length framing as a string.
+        tamarin::CSerializer nested;
+        const size_t blockStart = Written(context) + 4;
+        fields->push_back(Field{kHeaderLength, Written(context), i});
+        fields->push_back(Field{kTableCount, blockStart + Written(nested), i});
+        WriteTable(nested, archive.headerTable);
+        const size_t pathAt = Written(nested);
+        tamarin::CPackFile::CHeader header(entry.storedPath, offsets[i], sizes[i]);
+        header.Serialize(nested);
+        fields->push_back(Field{kPathLength, blockStart + pathAt, i});
+        fields->push_back(Field{kOffset, blockStart + pathAt + 4 + entry.storedPath.size(), i});
+        fields->push_back(Field{kSize, blockStart + pathAt + 8 + entry.storedPath.size(), i});
+        tamarin::WriteString(context, nested.Stream().WrittenBytes());
+    }
+    return context.Stream().WrittenBytes();
+}
+
+// Everything in front of the entry data: magic and index.
+std::string EncodeHead(const Archive& archive, const std::vector<uint32_t>& offsets,
+                       const std::vector<uint32_t>& sizes, std::vector<Field>* fields) {
+    tamarin::CSerializer context;
+    context.Stream().Write(kMagics[archive.version], 3);
+    if (archive.version == kPf0) {
+        fields->push_back(Field{kRecordCount, Written(context), 0});
+        tamarin::WriteInt32(context, static_cast<uint32_t>(archive.entries.size()));
+        for (size_t i = 0; i < archive.entries.size(); ++i) {
+            unsigned char name[kPf0NameField] = {};
+            const std::string& n = archive.entries[i].name;
+            std::memcpy(name, n.data(), n.size());
+            context.Stream().Write(name, kPf0NameField);
+            fields->push_back(Field{kOffset, Written(context), i});
+            tamarin::WriteInt32(context, offsets[i]);
+            fields->push_back(Field{kSize, Written(context), i});
+            tamarin::WriteInt32(context, sizes[i]);
+        }
+        return context.Stream().WrittenBytes();
+    }
+    std::vector<Field> blockFields;
+    std::string block = EncodeIndexBlock(archive, offsets, sizes, &blockFields);
+    if (archive.version == kPf3) {
+        for (size_t i = 0; i < block.size(); ++i) {
+            block[i] = static_cast<char>(block[i] ^ tamarin::g_indexKeyTable[i % 20]);
+        }
+    }
+    fields->push_back(Field{kIndexLength, Written(context), 0});
+    tamarin::WriteInt32(context, static_cast<uint32_t>(block.size()));
+    const size_t blockStart = Written(context);
+    for (Field f : blockFields) {
+        f.position += blockStart;
+        fields->push_back(f);
+    }
+    context.Stream().Write(block.data(), static_cast<uint32_t>(block.size()));
+    return context.Stream().WrittenBytes();
+}
+
+uint32_t LoadWord(const std::string& bytes, size_t at) {
+    return tamarin::DecodeWord(reinterpret_cast<const unsigned char*>(bytes.data()) + at);
+}
+
+}  // namespace
+
+bool ParseVersion(const std::string& text, Version* version) {
+    for (int v = 0; v < 4; ++v) {
+        if (text == kMagics[v] || (text.size() == 1 && text[0] == '0' + v)) {
+            *version = static_cast<Version>(v);
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* VersionName(Version version) {
+    return kMagics[version];
+}
+
+bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::string* error) {
+    if (archive.version < kPf0 || archive.version > kPf3) return Fail(error, "unknown archive version");
+    uint64_t dataTotal = 0;
+    for (const Entry& entry : archive.entries) {
+        if (archive.version == kPf0) {
+            if (entry.name.size() >= kPf0NameField) {
+                return Fail(error, "entry name '" + entry.name + "' is " +
+                                       std::to_string(entry.name.size()) +
+                                       " bytes; a pf0 record holds at most 259");
+            }
+            if (entry.name.find('\0') != std::string::npos) {
+                return Fail(error, "a pf0 entry name cannot hold a zero byte");
+            }
+        }
+        dataTotal += entry.data.size();
+        if (dataTotal > kMaxContainer) return Fail(error, "entries exceed 2 GiB");
+    }
+
+    // The index has the same length whatever words it stores, so a first pass
+    // with zeros tells where the entry data begin.
+    const size_t n = archive.entries.size();
+    std::vector<uint32_t> offsets(n, 0), sizes(n, 0);
+    std::vector<Field> fields;
+    const size_t headLength = EncodeHead(archive, offsets, sizes, &fields).size();
+    if (static_cast<uint64_t>(base) + headLength + dataTotal > kMaxContainer) {
+        return Fail(error, "container would exceed 2 GiB");
+    }
+
+    // pf0 offsets are relative to the archive start, the others absolute.
+    uint64_t at = headLength + (archive.version == kPf0 ? 0 : base);
+    for (size_t i = 0; i < n; ++i) {
+        const Entry& entry = archive.entries[i];
+        offsets[i] = entry.storedOffset ? *entry.storedOffset : static_cast<uint32_t>(at);
+        sizes[i] = entry.storedSize ? *entry.storedSize : static_cast<uint32_t>(entry.data.size());
+        at += entry.data.size();
+    }
+    fields.clear();
+    Encoded result;
+    result.bytes = EncodeHead(archive, offsets, sizes, &fields);
+    result.bytes.reserve(headLength + dataTotal);
+    for (const Entry& entry : archive.entries) result.bytes += entry.data;
+    result.fields = std::move(fields);
+    result.start = 0;
+    *out = std::move(result);
+    return false;
+}
+
+bool CarriesArchive(const std::string& image) {
+    if (image.size() >= kHeaderWordOffset + 4 && LoadWord(image, kHeaderWordOffset) != 0) return true;
+    if (image.size() < 4 + 3) return false;
+    const uint64_t trailer = LoadWord(image, image.size() - 4);
+    if (trailer + 3 > image.size() - 4) return false;
+    for (const char* magic : kMagics) {
+        if (image.compare(trailer, 3, magic) == 0) return true;
+    }
+    return false;
+}
+
+bool AppendArchive(const std::string& image, const Archive& archive, Placement placement,
+                   Encoded* out, std::string* error) {
+    if (image.size() < kHeaderWordOffset + 4 || image[0] != 'M' || image[1] != 'Z') {
+        return Fail(error, "not an executable image (no MZ header)");
+    }
+    if (CarriesArchive(image)) return Fail(error, "the executable already carries an archive");
+    if (image.size() > kMaxContainer) return Fail(error, "executable exceeds 2 GiB");
+    const uint32_t start = static_cast<uint32_t>(image.size());
+    Encoded archiveBytes;
+    if (EncodeArchive(archive, start, &archiveBytes, error)) return true;
+    if (placement == kTrailerWord &&
+        static_cast<uint64_t>(start) + archiveBytes.bytes.size() + 4 > kMaxContainer) {
+        return Fail(error, "container would exceed 2 GiB");
+    }
+
+    Encoded result;
+    result.bytes.reserve(image.size() + archiveBytes.bytes.size() + 4);
+    result.bytes = image;
+    unsigned char word[4];
+    tamarin::EncodeWord(start, word);
+    if (placement == kHeaderWord) {
+        std::memcpy(&result.bytes[kHeaderWordOffset], word, 4);
+    }
+    result.bytes += archiveBytes.bytes;
+    if (placement == kTrailerWord) {
+        result.bytes.append(reinterpret_cast<const char*>(word), 4);
+    }
+    result.fields = std::move(archiveBytes.fields);
+    for (Field& f : result.fields) f.position += start;
+    result.start = start;
+    *out = std::move(result);
+    return false;
+}
+
+std::string VolumeName(const std::string& path, unsigned index) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof(suffix), ".%03u", index);
+    return path + suffix;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    fs::path temp = target;
+    temp.replace_filename("." + target.filename().string() + ".partial");
+    {
+        std::ofstream stream(temp, std::ios::binary | std::ios::trunc);
+        if (!stream) return Fail(error, "cannot create " + temp.string());
+        stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        stream.close();
+        if (!stream) {
+            std::error_code ignored;
+            fs::remove(temp, ignored);
+            return Fail(error, "cannot write " + temp.string());
+        }
+    }
+    std::error_code ec;
+    // Keep the mode of a file that is being replaced (an executable stays one).
+    const fs::file_status old = fs::status(target, ec);
+    if (!ec && fs::is_regular_file(old)) {
+        fs::permissions(temp, old.permissions(), ec);
+    }
+    ec.clear();
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return Fail(error, "cannot replace " + path + ": " + ec.message());
+    }
+    return false;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
+    std::ifstream stream(path, std::ios::binary);
+    if (!stream) return Fail(error, "cannot open " + path);
+    std::string content((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    if (stream.bad()) return Fail(error, "cannot read " + path);
+    *bytes = std::move(content);
+    return false;
+}
+
+}  // namespace tamarin_writer
