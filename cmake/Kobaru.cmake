@@ -81,5 +81,8 @@ function(kobaru_add_program target output)
   configure_file(${ARG_RC} ${rc} @ONLY)
   add_executable(${target} WIN32 ${ARG_SOURCES} ${rc})
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output})
+  # No symbol table behind the sections: the appended archive then starts
+  # right where the image ends.
+  target_link_options(${target} PRIVATE -s)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${manifest};${ARG_EXTRA_RESOURCE_FILES}")
 endfunction()

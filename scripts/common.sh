@@ -48,8 +48,11 @@ configure() {
 configure_all() {
   configure native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOBARU_BENCH=ON
   configure asan -DCMAKE_BUILD_TYPE=Debug -DKOBARU_SANITIZE=ON
-  configure x86_64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake"
-  configure i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
+  # The Windows builds package their programs with the native pack tool, so
+  # the native build comes first.
+  local pack="-DKOBARU_PACK_TOOL=$BUILD/native/tools/pack/kobaru-pack"
+  configure x86_64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" "$pack"
+  configure i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$pack"
 }
 
 build() {
