@@ -11,7 +11,7 @@ BUILD=$ROOT/build
 
 PACKAGES=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 locales libboost-dev libgtest-dev googletest libbenchmark-dev
-          python3-pefile libarchive-tools)
+          python3-pefile libarchive-tools time)
 
 log() { printf '\033[1m== %s\033[0m\n' "$*"; }
 

@@ -1,41 +1,51 @@
-"""Runs the x86_64 build of the product end to end in a fresh Wine prefix and
-prints what each step did: python3 demo.py BUILD_DIR [INSTALLER]"""
+"""Runs the packaged x86_64 build of the product end to end in a fresh Wine
+prefix and prints what each step did: python3 demo.py BUILD_DIR SCREEN_SAVER"""
 
-import os
+import hashlib
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "wine"))
 from winehar import WinePrefix  # noqa: E402
 
-PRODUCT_FILES = ["Kobaru_Senryu_2014.scr", "Kobaru_ScreenSaver_2014_Cleaner.exe"]
+SCREEN_SAVER = "Kobaru_Senryu_2014.scr"
+UNINSTALLER = "Kobaru_ScreenSaver_2014_Cleaner.exe"
 
 
-def describe(prefix, result, label):
+def digest(path):
+    return hashlib.sha256(path.read_bytes()).hexdigest()[:16]
+
+
+def show(prefix, result, label, expected):
     print(f"  {label}: exit code {result.exit_code}")
     for box in result.message_boxes:
         text = box.text.decode("cp932", "replace") if box.text is not None else "(none)"
         title = box.title.decode("cp932", "replace") if box.title is not None else "(none)"
-        print(f"    message box: [{title}] {text} (owner {box.owner:#x}, style {box.style:#x})")
+        print(f"    message box [{title}] {text} (style {box.style:#x})")
     if not result.message_boxes:
         print("    no message box")
-    for name in PRODUCT_FILES:
+    for name, source in expected.items():
         path = prefix.system_dir() / name
-        state = f"{path.stat().st_size} bytes" if path.exists() else "absent"
-        print(f"    C:\\windows\\system32\\{name}: {state}")
+        if not path.exists():
+            print(f"    C:\\windows\\system32\\{name}: absent")
+            continue
+        same = "equal to" if source and digest(path) == digest(source) else "differs from"
+        print(f"    C:\\windows\\system32\\{name}: {path.stat().st_size} bytes, sha256 "
+              f"{digest(path)}, {same} the packaged file")
 
 
-def main(build, installer=None):
+def main(build, screen_saver):
     build = Path(build)
-    cleaner = build / "cleaner" / "Kobaru_ScreenSaver_Cleaner_RA.exe"
+    packaged = build / "packaged"
+    installer = packaged / "Inst_Kobaru_ScreenSaver_RA.exe"
+    uninstaller = packaged / "Kobaru_ScreenSaver_Cleaner.exe"
+    expected = {SCREEN_SAVER: Path(screen_saver),
+                UNINSTALLER: uninstaller if uninstaller.exists() else None}
     with WinePrefix(build / "wine" / "base", build / "wine" / "demo") as prefix:
-        print(f"Wine prefix: {prefix.path}")
-        if installer:
-            describe(prefix, prefix.run(installer), f"installer {Path(installer).name}")
-        else:
-            (prefix.system_dir() / PRODUCT_FILES[0]).write_bytes(b"screen saver")
-            print("  placed a screen saver file in the system directory")
-        describe(prefix, prefix.run(cleaner), f"elevated cleaner {cleaner.name}")
+        print(f"Wine prefix {prefix.path}")
+        show(prefix, prefix.run(installer), f"installer {installer.name}", expected)
+        cleaner = build / "cleaner" / "Kobaru_ScreenSaver_Cleaner_RA.exe"
+        show(prefix, prefix.run(cleaner), f"elevated cleaner {cleaner.name}", expected)
 
 
 if __name__ == "__main__":
