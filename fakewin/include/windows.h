@@ -9,19 +9,108 @@
 
 #define WINAPI
 #define MAX_PATH 260
-#define MB_OK 0x00000000u
 #define FALSE 0
 #define TRUE 1
 
+#define MB_OK 0x00000000u
+#define MB_SYSTEMMODAL 0x00001000u
+#define MB_SETFOREGROUND 0x00010000u
+#define MB_TOPMOST 0x00040000u
+
+#define VER_PLATFORM_WIN32s 0
+#define VER_PLATFORM_WIN32_WINDOWS 1
+#define VER_PLATFORM_WIN32_NT 2
+
+#define ERROR_SUCCESS 0L
+#define ERROR_ACCESS_DENIED 5L
+#define REG_OPTION_NON_VOLATILE 0x00000000u
+#define KEY_ALL_ACCESS 0x000F003Fu
+#define REG_SZ 1u
+
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define STARTF_USESHOWWINDOW 0x00000001u
+#define CREATE_SUSPENDED 0x00000004u
+#define IDLE_PRIORITY_CLASS 0x00000040u
+#define HIGH_PRIORITY_CLASS 0x00000080u
+#define THREAD_PRIORITY_IDLE (-15)
+#define THREAD_PRIORITY_TIME_CRITICAL 15
+
 typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
 typedef unsigned int UINT;
 typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef LONG HRESULT;
+typedef DWORD REGSAM;
+typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
 typedef void* HANDLE;
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
 typedef HINSTANCE HMODULE;
+
+#define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000001u)))
+
+#define S_OK 0L
+#define E_FAIL (static_cast<HRESULT>(0x80004005u))
+#define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
+#define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+
+// Same field order as Windows; 148 bytes there and here.
+typedef struct {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+// Same field order as Windows, so a 32-bit build would have its 68 bytes.
+typedef struct {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
@@ -29,6 +118,29 @@ BOOL WINAPI DeleteFileA(LPCSTR path);
 HWND WINAPI GetForegroundWindow();
 HWND WINAPI GetTopWindow(HWND window);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info);
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+BOOL WINAPI RemoveDirectoryA(LPCSTR path);
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL WINAPI CloseHandle(HANDLE handle);
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                           DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
+                           LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation);
+DWORD WINAPI ResumeThread(HANDLE thread);
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
+HANDLE WINAPI GetCurrentThread();
+BOOL WINAPI SetPriorityClass(HANDLE process, DWORD priorityClass);
+HANDLE WINAPI GetCurrentProcess();
+
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
+                            DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                            PHKEY result, LPDWORD disposition);
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD size);
+LONG WINAPI RegCloseKey(HKEY key);
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 

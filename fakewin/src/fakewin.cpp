@@ -1,8 +1,11 @@
 #include "fakewin/fakewin.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <type_traits>
 
 namespace fakewin {
 
@@ -20,11 +23,43 @@ std::string Quote(const char* s) { return s ? "\"" + std::string(s) + "\"" : "nu
 template <typename T>
 std::string Hex(T value) {
     std::ostringstream out;
-    out << "0x" << std::hex << reinterpret_cast<uintptr_t>(value);
+    if constexpr (std::is_pointer_v<T>) {
+        out << "0x" << std::hex << reinterpret_cast<uintptr_t>(value);
+    } else {
+        out << "0x" << std::hex << static_cast<uintmax_t>(value);
+    }
     return out.str();
 }
 
 void Record(const std::string& call) { Get().calls.push_back(call); }
+
+std::optional<std::string> Copy(const char* s) {
+    return s ? std::optional<std::string>(s) : std::nullopt;
+}
+
+// Windows' way of filling a caller's buffer with a path: the length without
+// the zero byte, or, when it does not fit, the room it would need.
+DWORD FillPath(const std::string& path, LPSTR buffer, DWORD size) {
+    if (path.size() + 1 > size) return static_cast<DWORD>(path.size() + 1);
+    std::memcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+// The shell's task allocator: it only keeps count of what is handed back.
+class Allocator : public IMalloc {
+public:
+    void Free(void* block) override {
+        Record("IMalloc::Free(" + Hex(block) + ")");
+        if (block) --Get().liveIdLists;
+    }
+    ULONG Release() override {
+        Record("IMalloc::Release()");
+        return static_cast<ULONG>(--Get().allocatorReferences);
+    }
+};
+
+Allocator g_allocator;
+ITEMIDLIST g_programsList;
 
 }  // namespace
 }  // namespace fakewin
@@ -34,10 +69,7 @@ using fakewin::Get;
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     fakewin::Record("GetSystemDirectoryA(" + std::to_string(size) + ")");
     if (Get().systemDirectoryResult) return *Get().systemDirectoryResult;
-    const std::string& dir = Get().systemDirectory;
-    if (dir.size() + 1 > size) return static_cast<UINT>(dir.size() + 1);
-    std::memcpy(buffer, dir.c_str(), dir.size() + 1);
-    return static_cast<UINT>(dir.size());
+    return fakewin::FillPath(Get().systemDirectory, buffer, size);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
@@ -74,4 +106,168 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
                     fakewin::Quote(caption) + ", " + std::to_string(type) + ")");
     Get().messageBoxes.push_back({owner, text ? text : "", caption ? caption : "", type});
     return 1;  // IDOK
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    fakewin::Record("GetVersionExA(" + std::to_string(info->dwOSVersionInfoSize) + ")");
+    // 156: the size of OSVERSIONINFOEXA, which Windows also takes.
+    if (Get().versionQueryFails ||
+        (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) && info->dwOSVersionInfoSize != 156)) {
+        return FALSE;
+    }
+    info->dwMajorVersion = 6;
+    info->dwMinorVersion = 2;
+    info->dwBuildNumber = 9200;
+    info->dwPlatformId = Get().platformId;
+    return TRUE;
+}
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
+    fakewin::Record("GetTempPathA(" + std::to_string(size) + ")");
+    if (Get().tempPathResult) return *Get().tempPathResult;
+    return fakewin::FillPath(Get().tempPath, buffer, size);
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
+    fakewin::Record("RemoveDirectoryA(" + fakewin::Quote(path) + ")");
+    Get().removedDirectories.push_back(path ? path : "");
+    if (Get().deleteHostFiles && path) return ::rmdir(path) == 0;
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    fakewin::Record("WaitForSingleObject(" + fakewin::Hex(handle) + ", " +
+                    std::to_string(milliseconds) + ")");
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    fakewin::Record("CloseHandle(" + fakewin::Hex(handle) + ")");
+    Get().closedHandles.push_back(handle);
+    return handle != nullptr;
+}
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
+                           LPSECURITY_ATTRIBUTES processAttributes,
+                           LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles,
+                           DWORD creationFlags, LPVOID environment, LPCSTR currentDirectory,
+                           LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation) {
+    fakewin::Record("CreateProcessA(" + fakewin::Quote(applicationName) + ", " +
+                    fakewin::Quote(commandLine) + ", " + fakewin::Hex(creationFlags) + ")");
+    Get().createdProcesses.push_back({fakewin::Copy(applicationName), fakewin::Copy(commandLine),
+                                      fakewin::Copy(currentDirectory), processAttributes != nullptr,
+                                      threadAttributes != nullptr, environment != nullptr,
+                                      inheritHandles, creationFlags, *startupInfo});
+    if (Get().createProcessFails) return FALSE;
+    processInformation->hProcess = Get().createdProcess;
+    processInformation->hThread = Get().createdThread;
+    processInformation->dwProcessId = 0x400;
+    processInformation->dwThreadId = 0x404;
+    return TRUE;
+}
+
+DWORD WINAPI ResumeThread(HANDLE thread) {
+    fakewin::Record("ResumeThread(" + fakewin::Hex(thread) + ")");
+    return 1;  // previous suspend count
+}
+
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority) {
+    fakewin::Record("SetThreadPriority(" + fakewin::Hex(thread) + ", " + std::to_string(priority) +
+                    ")");
+    return TRUE;
+}
+
+HANDLE WINAPI GetCurrentThread() {
+    fakewin::Record("GetCurrentThread()");
+    return fakewin::CurrentThread();
+}
+
+BOOL WINAPI SetPriorityClass(HANDLE process, DWORD priorityClass) {
+    fakewin::Record("SetPriorityClass(" + fakewin::Hex(process) + ", " + fakewin::Hex(priorityClass) +
+                    ")");
+    return TRUE;
+}
+
+HANDLE WINAPI GetCurrentProcess() {
+    fakewin::Record("GetCurrentProcess()");
+    return fakewin::CurrentProcess();
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass,
+                            DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                            PHKEY result, LPDWORD disposition) {
+    fakewin::Record("RegCreateKeyExA(" + fakewin::Hex(key) + ", " + fakewin::Quote(subKey) + ", " +
+                    std::to_string(reserved) + ", " + fakewin::Quote(keyClass) + ", " +
+                    fakewin::Hex(options) + ", " + fakewin::Hex(access) + ", " +
+                    fakewin::Hex(security) + ")");
+    if (Get().createKeyStatus != ERROR_SUCCESS) return Get().createKeyStatus;
+    ++Get().openKeys;
+    *result = reinterpret_cast<HKEY>(0x5000);
+    if (disposition) *disposition = 2;  // REG_OPENED_EXISTING_KEY
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD size) {
+    fakewin::Record("RegSetValueExA(" + fakewin::Hex(key) + ", " + fakewin::Quote(valueName) + ", " +
+                    std::to_string(reserved) + ", " + std::to_string(type) + ", " +
+                    std::to_string(size) + ")");
+    if (Get().setValueStatus != ERROR_SUCCESS) return Get().setValueStatus;
+    Get().registryWrites.push_back(
+        {key, valueName ? valueName : "", type,
+         std::string(reinterpret_cast<const char*>(data), size)});
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY key) {
+    fakewin::Record("RegCloseKey(" + fakewin::Hex(key) + ")");
+    --Get().openKeys;
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
+    fakewin::Record("ShellExecuteExA(" + fakewin::Quote(info->lpVerb) + ", " +
+                    fakewin::Quote(info->lpFile) + ")");
+    Get().shellExecutes.push_back({info->cbSize, info->fMask, info->hwnd,
+                                   fakewin::Copy(info->lpVerb), fakewin::Copy(info->lpFile),
+                                   fakewin::Copy(info->lpParameters),
+                                   fakewin::Copy(info->lpDirectory), info->nShow});
+    if (Get().shellExecuteFails) return FALSE;
+    if (Get().onShellExecute) Get().onShellExecute(*info);
+    if (info->fMask & SEE_MASK_NOCLOSEPROCESS) info->hProcess = Get().startedProcess;
+    return TRUE;
+}
+
+HRESULT WINAPI SHGetMalloc(IMalloc** allocator) {
+    fakewin::Record("SHGetMalloc()");
+    if (FAILED(Get().mallocResult)) {
+        *allocator = nullptr;
+        return Get().mallocResult;
+    }
+    ++Get().allocatorReferences;
+    *allocator = &fakewin::g_allocator;
+    return S_OK;
+}
+
+HRESULT WINAPI SHGetSpecialFolderLocation(HWND owner, int folder, LPITEMIDLIST* list) {
+    fakewin::Record("SHGetSpecialFolderLocation(" + fakewin::Hex(owner) + ", " +
+                    std::to_string(folder) + ")");
+    if (FAILED(Get().specialFolderResult) || folder != CSIDL_PROGRAMS) {
+        *list = nullptr;
+        return FAILED(Get().specialFolderResult) ? Get().specialFolderResult : E_FAIL;
+    }
+    ++Get().liveIdLists;
+    *list = &fakewin::g_programsList;
+    return S_OK;
+}
+
+BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path) {
+    fakewin::Record("SHGetPathFromIDListA(" + fakewin::Hex(list) + ")");
+    if (list != &fakewin::g_programsList || Get().pathFromIdListFails ||
+        Get().programsFolder.size() >= MAX_PATH) {
+        path[0] = '\0';
+        return FALSE;
+    }
+    std::memcpy(path, Get().programsFolder.c_str(), Get().programsFolder.size() + 1);
+    return TRUE;
 }

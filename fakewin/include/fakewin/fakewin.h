@@ -2,10 +2,13 @@
 #ifndef FAKEWIN_FAKEWIN_H_
 #define FAKEWIN_FAKEWIN_H_
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <shellapi.h>
+#include <shlobj.h>
 #include <windows.h>
 
 namespace fakewin {
@@ -15,6 +18,29 @@ struct MessageBoxCall {
     std::string text;
     std::string title;
     UINT style;
+};
+
+struct RegistryWrite {
+    HKEY key;
+    std::string value;
+    DWORD type;
+    std::string data;  // exactly the bytes given, size included
+};
+
+struct ShellExecuteCall {
+    DWORD cbSize;
+    ULONG fMask;
+    HWND hwnd;
+    std::optional<std::string> verb, file, parameters, directory;
+    int nShow;
+};
+
+struct CreateProcessCall {
+    std::optional<std::string> applicationName, commandLine, currentDirectory;
+    bool processAttributes, threadAttributes, environment;  // true when given
+    BOOL inheritHandles;
+    DWORD creationFlags;
+    STARTUPINFOA startup;  // as handed in
 };
 
 // What the stand-in returns, and what it saw. Reset() restores the defaults
@@ -35,9 +61,61 @@ struct State {
     std::string modulePath = "C:\\program.exe";
     HWND foregroundWindow = reinterpret_cast<HWND>(0x1000);
     HWND topWindow = reinterpret_cast<HWND>(0x2000);
-    // When true, DeleteFileA also deletes the host file of that path.
+    // When true, DeleteFileA and RemoveDirectoryA also act on the host path.
     bool deleteHostFiles = false;
+
+    // GetVersionExA reports this platform, or fails without touching the
+    // structure. It also fails, as Windows does, for a size field other
+    // than that of OSVERSIONINFOA or OSVERSIONINFOEXA.
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    bool versionQueryFails = false;
+
+    // GetTempPathA, scripted like GetSystemDirectoryA; it keeps the
+    // trailing separator.
+    std::string tempPath = "C:\\Temp\\";
+    std::optional<DWORD> tempPathResult;
+
+    // Status codes of RegCreateKeyExA and RegSetValueExA; every write seen,
+    // and how many keys are open (created and not yet closed).
+    LONG createKeyStatus = ERROR_SUCCESS;
+    LONG setValueStatus = ERROR_SUCCESS;
+    std::vector<RegistryWrite> registryWrites;
+    int openKeys = 0;
+
+    // ShellExecuteExA fails, or succeeds handing back this process handle
+    // (null: no handle) when asked for one. The hook runs during the call,
+    // while the started program would run.
+    bool shellExecuteFails = false;
+    HANDLE startedProcess = reinterpret_cast<HANDLE>(0x3000);
+    std::function<void(const SHELLEXECUTEINFOA&)> onShellExecute;
+    std::vector<ShellExecuteCall> shellExecutes;
+
+    // Results of SHGetMalloc and SHGetSpecialFolderLocation, the path that
+    // SHGetPathFromIDListA gives (it fails for one that does not fit
+    // MAX_PATH), and the identifier lists and allocator references that
+    // are still held.
+    HRESULT mallocResult = S_OK;
+    HRESULT specialFolderResult = S_OK;
+    std::string programsFolder = "C:\\Users\\user\\Start Menu\\Programs";
+    bool pathFromIdListFails = false;
+    int liveIdLists = 0;
+    int allocatorReferences = 0;
+
+    // Paths handed to RemoveDirectoryA.
+    std::vector<std::string> removedDirectories;
+
+    // CreateProcessA fails, or succeeds with these handles (suspended
+    // threads are counted down by ResumeThread).
+    bool createProcessFails = false;
+    HANDLE createdProcess = reinterpret_cast<HANDLE>(0x4000);
+    HANDLE createdThread = reinterpret_cast<HANDLE>(0x4004);
+    std::vector<CreateProcessCall> createdProcesses;
+    std::vector<HANDLE> closedHandles;
 };
+
+// The pseudo handles that GetCurrentProcess and GetCurrentThread return.
+inline HANDLE CurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
+inline HANDLE CurrentThread() { return reinterpret_cast<HANDLE>(-2); }
 
 State& Get();
 void Reset();

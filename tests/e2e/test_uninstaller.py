@@ -1,0 +1,123 @@
+"""The uninstaller, packaged with the elevated cleaner and run end to end
+under Wine: from a clean-up of the installed product to its own deletion."""
+
+import os
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+from winehar import WinePrefix
+
+UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
+CLEANER = os.environ["KOBARU_CLEANER"]
+PACK = os.environ.get("KOBARU_PACK") or "/work/main/build/native/tools/pack/kobaru-pack"
+WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
+
+INSTALLED_NAME = "Kobaru_ScreenSaver_2014_Cleaner.exe"
+CLEANER_NAME = "Kobaru_ScreenSaver_Cleaner_RA.exe"
+SCREEN_SAVER = "Kobaru_Senryu_2014.scr"
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+# Host names of the Start-menu entries (Wine runs with a UTF-8 locale).
+FOLDER = "こばる川柳スクリーンセーバー"
+SHORTCUT = "こばる川柳スクリーンセーバー2014の削除.lnk"
+
+TITLE = "こばる川柳スクリーンセーバー".encode("cp932")
+COMPLETED = "アンインストールが完了しました。".encode("cp932")
+BROKEN = "インストーラが壊れています。".encode("cp932")
+CANNOT_WRITE = "システムフォルダに書き込みできません。".encode("cp932")
+
+
+class UninstallerTest(unittest.TestCase):
+    def setUp(self):
+        self.prefix = WinePrefix(WINE_BASE)
+        self.addCleanup(self.prefix.close)
+        self.system = self.prefix.system_dir()
+        self.programs = self.prefix.programs_dir()
+        # What an installation and the user leave behind.
+        (self.system / SCREEN_SAVER).write_bytes(b"screen saver")
+        self.prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", r"C:\windows\system32\\" + SCREEN_SAVER)
+        (self.programs / FOLDER).mkdir(parents=True, exist_ok=True)
+        (self.programs / FOLDER / SHORTCUT).write_bytes(b"shortcut")
+
+    def install_uninstaller(self, packaged=True):
+        """The uninstaller where the installer puts it, with the cleaner
+        appended as an archive entry, or bare."""
+        target = self.system / INSTALLED_NAME
+        if packaged:
+            subprocess.run([PACK, "append", "--version", "pf2", "-o", str(target), UNINSTALLER,
+                            "--entry", CLEANER_NAME + "=" + CLEANER], check=True)
+        else:
+            target.write_bytes(Path(UNINSTALLER).read_bytes())
+        return target
+
+    def run_uninstaller(self, exe, cwd=None):
+        result = self.prefix.run(exe, cwd=cwd)
+        self.assertEqual(0, result.exit_code)
+        return result
+
+    def assert_product_messages(self, result, *texts):
+        self.assertEqual(list(texts), [b.text for b in result.message_boxes])
+        for box in result.message_boxes:
+            self.assertEqual((TITLE, 0, True),
+                             (box.title, box.style, box.owner_is_top_of_foreground))
+
+    def temp_leftovers(self):
+        return sorted(p.name for p in self.prefix.temp_dir().iterdir()
+                      if p.name.startswith("Kobaru"))
+
+    def test_full_run_removes_the_product_and_then_itself(self):
+        exe = self.install_uninstaller()
+        result = self.run_uninstaller(exe)
+
+        self.assert_product_messages(result, COMPLETED)
+        self.assertFalse((self.system / SCREEN_SAVER).exists())
+        self.assertEqual(b"", self.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
+        self.assertFalse((self.programs / FOLDER).exists())
+        # The batch has waited for the process to end; the harness waited
+        # for the batch.
+        self.assertFalse(exe.exists())
+        self.assertEqual([], self.temp_leftovers())
+
+    def test_a_folder_with_other_entries_stays(self):
+        (self.programs / FOLDER / "readme.txt").write_bytes(b"not ours")
+        result = self.run_uninstaller(self.install_uninstaller())
+        self.assert_product_messages(result, COMPLETED)
+        self.assertEqual(["readme.txt"], sorted(p.name for p in (self.programs / FOLDER).iterdir()))
+
+    def test_without_the_archive_only_the_extraction_message_is_shown(self):
+        exe = self.install_uninstaller(packaged=False)
+        result = self.run_uninstaller(exe)
+        self.assert_product_messages(result, BROKEN)
+        # The setting was cleared before extraction; nothing else changed.
+        self.assertEqual(b"", self.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
+        self.assertTrue((self.system / SCREEN_SAVER).exists())
+        self.assertTrue((self.programs / FOLDER / SHORTCUT).exists())
+        self.assertTrue(exe.exists())
+        self.assertEqual([], self.temp_leftovers())
+
+    def test_a_copy_that_cannot_be_written_is_reported_and_stops_the_run(self):
+        # A folder at the copy's name in the temporary directory.
+        blocker = self.prefix.temp_dir() / CLEANER_NAME
+        blocker.mkdir(parents=True)
+        exe = self.install_uninstaller()
+        result = self.run_uninstaller(exe)
+        self.assert_product_messages(result, CANNOT_WRITE)
+        self.assertTrue(blocker.is_dir())
+        self.assertTrue((self.system / SCREEN_SAVER).exists())
+        self.assertTrue(exe.exists())
+
+    def test_a_cleaner_in_the_current_folder_is_used_in_place_of_the_entry(self):
+        work = Path(tempfile.mkdtemp(dir=self.prefix.drive_c))
+        (work / CLEANER_NAME).write_bytes(Path(CLEANER).read_bytes())
+        exe = self.install_uninstaller(packaged=False)
+        result = self.run_uninstaller(exe, cwd=work)
+        self.assert_product_messages(result, COMPLETED)
+        self.assertFalse((self.system / SCREEN_SAVER).exists())
+        self.assertTrue((work / CLEANER_NAME).exists())
+        self.assertFalse(exe.exists())
+        self.assertEqual([], self.temp_leftovers())
+
+
+if __name__ == "__main__":
+    unittest.main()

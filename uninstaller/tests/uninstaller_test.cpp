@@ -1,0 +1,304 @@
+// The uninstaller's run against the Windows stand-in. Its own file is a
+// packaged archive in the test's folder and the temporary directory a host
+// folder, so the cleaner's copy is really written and deleted.
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fakewin/fakewin.h"
+#include "tamarin/extract.h"
+#include "tamarin_writer/writer.h"
+#include "test_support.h"
+#include "uninstaller.h"
+#include "uninstaller_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tamarin_writer::Archive;
+using tamarin_writer::Entry;
+using uninstaller_test::Cp932;
+using uninstaller_test::ReadAll;
+
+const char kCleaner[] = "Kobaru_ScreenSaver_Cleaner_RA.exe";
+const char kPrograms[] = "C:\\Users\\u\\Start Menu\\Programs";
+const HWND kTop = reinterpret_cast<HWND>(0x2000);  // the stand-in's top child window
+
+const std::string kErrorTail = Cp932(
+    "\nWindowsを再起動してからやり直してください。"
+    "\n問題が解決しない場合は、サポートまでお問い合わせください。"
+    "\nご迷惑をおかけし、申し訳ございません。");
+const std::string kCannotStart = Cp932("インストール補助プログラムを開始できません。") + kErrorTail;
+const std::string kNoHandle = Cp932("インストール補助プログラムの情報が取得できません。") + kErrorTail;
+const std::string kErrorTitle = Cp932("エラー");
+const std::string kTitle = Cp932("こばる川柳スクリーンセーバー");
+const std::string kCompleted = Cp932("アンインストールが完了しました。");
+const std::string kUnsupported = Cp932("申し訳ございませんが、お使いのOSには対応しておりません。");
+const std::string kFolder = std::string(kPrograms) + "\\" + Cp932("こばる川柳スクリーンセーバー");
+const std::string kShortcut = kFolder + "\\" + Cp932("こばる川柳スクリーンセーバー2014の削除.lnk");
+
+// Message boxes as (text, title, style).
+using BoxList = std::vector<std::tuple<std::string, std::string, UINT>>;
+
+class UninstallerTest : public tamarin_test::TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        fakewin::Reset();
+        fakewin::Get().deleteHostFiles = true;
+        fakewin::Get().programsFolder = kPrograms;
+        UseTempDir(uninstaller_test::TempDirWithSeparator("temp"));
+        // The cleaner's copy must be in place while it runs.
+        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) {
+            m_startedCopy = ReadAll(info.lpFile);
+        };
+        Package({Entry(kCleaner, "cleaner bytes")});
+    }
+
+    void UseTempDir(const std::string& dir) {
+        m_temp = dir;
+        fakewin::Get().tempPath = dir;
+    }
+
+    // A relative own path: the batch is then named after it in the temp dir.
+    void Package(const std::vector<Entry>& entries) {
+        Archive archive;
+        archive.entries = entries;
+        std::string image("MZ");
+        image.resize(4096, '\0');
+        tamarin_writer::Encoded out;
+        std::string error;
+        ASSERT_FALSE(tamarin_writer::AppendArchive(image, archive, tamarin_writer::kHeaderWord,
+                                                   &out, &error)) << error;
+        tamarin_test::WriteFile("uninstaller.exe", out.bytes);
+        fakewin::Get().modulePath = "uninstaller.exe";
+    }
+
+    int Run() { return WinMain(nullptr, nullptr, const_cast<LPSTR>("/x"), 1); }
+
+    // Every box shown; each must be owned by the top child window.
+    BoxList Boxes() const {
+        BoxList boxes;
+        for (const auto& box : fakewin::Get().messageBoxes) {
+            EXPECT_EQ(kTop, box.owner);
+            boxes.emplace_back(box.text, box.title, box.style);
+        }
+        return boxes;
+    }
+
+    // Function names of the calls, without arguments, leaving out the
+    // message box's owner lookups.
+    std::vector<std::string> CallNames() const {
+        std::vector<std::string> names;
+        for (const std::string& call : fakewin::Get().calls) {
+            const std::string name = call.substr(0, call.find('('));
+            if (name != "GetForegroundWindow" && name != "GetTopWindow") names.push_back(name);
+        }
+        return names;
+    }
+
+    bool Called(const std::string& function) const {
+        const auto names = CallNames();
+        return std::find(names.begin(), names.end(), function) != names.end();
+    }
+
+    std::string CopyPath() const { return m_temp + kCleaner; }
+    bool SelfDeletionStarted() const { return !fakewin::Get().createdProcesses.empty(); }
+
+    std::string m_temp;
+    std::string m_startedCopy;
+};
+
+TEST_F(UninstallerTest, FullRunRemovesEverythingAndReportsCompletion) {
+    EXPECT_EQ(0, Run());
+
+    ASSERT_EQ(1u, fakewin::Get().registryWrites.size());
+    const fakewin::RegistryWrite& write = fakewin::Get().registryWrites[0];
+    EXPECT_EQ("SCRNSAVE.EXE", write.value);
+    EXPECT_EQ(1u, write.type);  // REG_SZ
+    EXPECT_EQ(std::string(1, '\0'), write.data);
+    EXPECT_EQ(0, fakewin::Get().openKeys);
+
+    ASSERT_EQ(1u, fakewin::Get().shellExecutes.size());
+    const fakewin::ShellExecuteCall& start = fakewin::Get().shellExecutes[0];
+    EXPECT_EQ(sizeof(SHELLEXECUTEINFOA), start.cbSize);
+    EXPECT_EQ(0x40u, start.fMask);  // SEE_MASK_NOCLOSEPROCESS
+    EXPECT_EQ(nullptr, start.hwnd);
+    EXPECT_EQ("open", start.verb);
+    EXPECT_EQ(CopyPath(), start.file);
+    EXPECT_FALSE(start.parameters || start.directory);
+    EXPECT_EQ(1, start.nShow);  // SW_SHOWNORMAL
+    EXPECT_EQ("cleaner bytes", m_startedCopy);
+    EXPECT_FALSE(fs::exists(CopyPath()));
+
+    EXPECT_EQ((std::vector<std::string>{CopyPath(), kShortcut}), fakewin::Get().deletedFiles);
+    EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
+    EXPECT_EQ(0, fakewin::Get().liveIdLists);
+    EXPECT_EQ(0, fakewin::Get().allocatorReferences);
+    EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+    EXPECT_TRUE(fs::exists(m_temp + "uninstaller.bat"));
+}
+
+TEST_F(UninstallerTest, StepsRunInOrder) {
+    Run();
+    const std::vector<std::string> lookup = {"SHGetMalloc", "SHGetSpecialFolderLocation",
+                                             "SHGetPathFromIDListA", "IMalloc::Free",
+                                             "IMalloc::Release"};
+    std::vector<std::string> expected = {"GetVersionExA", "GetModuleFileNameA", "GetTempPathA",
+                                         "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
+                                         "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
+                                         "DeleteFileA"};
+    expected.insert(expected.end(), lookup.begin(), lookup.end());
+    expected.push_back("DeleteFileA");
+    expected.insert(expected.end(), lookup.begin(), lookup.end());
+    expected.insert(expected.end(), {"RemoveDirectoryA", "MessageBoxA", "GetModuleFileNameA",
+                                     "GetTempPathA", "CreateProcessA", "SetThreadPriority",
+                                     "GetCurrentThread", "SetThreadPriority", "GetCurrentProcess",
+                                     "SetPriorityClass", "ResumeThread", "CloseHandle",
+                                     "CloseHandle"});
+    EXPECT_EQ(expected, CallNames());
+    const auto& calls = fakewin::Get().calls;
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "GetVersionExA(148)"));
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
+                                     "RegCreateKeyExA(0x80000001, \"Control Panel\\Desktop\", 0, "
+                                     "\"\", 0x0, 0xf003f, 0x0)"));
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
+                                     "WaitForSingleObject(0x3000, 4294967295)"));
+    EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
+                                     "SHGetSpecialFolderLocation(0x0, 2)"));
+}
+
+TEST_F(UninstallerTest, OnlyWindowsNtIsSupported) {
+    for (int platform : {0, 1, -1}) {  // Win32s, Windows 9x, a failing query
+        SCOPED_TRACE(platform);
+        fakewin::Reset();
+        if (platform < 0) {
+            fakewin::Get().versionQueryFails = true;
+        } else {
+            fakewin::Get().platformId = static_cast<DWORD>(platform);
+        }
+        EXPECT_TRUE(IsUnsupportedOs());
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kUnsupported, kTitle, 0u}}), Boxes());
+        EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "GetVersionExA", "MessageBoxA"}),
+                  CallNames());
+    }
+}
+
+TEST_F(UninstallerTest, RegistryFailuresAreSilentAndTheRunGoesOn) {
+    fakewin::Get().createKeyStatus = 5;  // ERROR_ACCESS_DENIED
+    EXPECT_TRUE(ResetScreenSaverSetting());
+    EXPECT_FALSE(Called("RegSetValueExA") || Called("RegCloseKey"));
+
+    fakewin::Get().createKeyStatus = 0;
+    fakewin::Get().setValueStatus = 5;
+    EXPECT_TRUE(ResetScreenSaverSetting());
+    EXPECT_EQ(0, fakewin::Get().openKeys);
+
+    fakewin::Get().calls.clear();
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+    EXPECT_TRUE(SelfDeletionStarted());
+}
+
+TEST_F(UninstallerTest, AFailedExtractionEndsTheRunAfterItsOwnMessage) {
+    tamarin_test::WriteFile("uninstaller.exe", "MZ without an archive");
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
+    EXPECT_EQ(1u, fakewin::Get().registryWrites.size());
+    EXPECT_FALSE(Called("ShellExecuteExA") || Called("DeleteFileA") || Called("SHGetMalloc"));
+    EXPECT_FALSE(SelfDeletionStarted());
+}
+
+TEST_F(UninstallerTest, AFailedStartIsReportedAndTheCopyDeleted) {
+    fakewin::Get().shellExecuteFails = true;
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kCannotStart, kErrorTitle, 0x51000u}}), Boxes());
+    EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+    EXPECT_FALSE(fs::exists(CopyPath()));
+    EXPECT_FALSE(Called("WaitForSingleObject") || Called("SHGetMalloc"));
+    EXPECT_FALSE(SelfDeletionStarted());
+}
+
+TEST_F(UninstallerTest, AStartWithoutAProcessHandleIsReportedAndTheCopyDeleted) {
+    fakewin::Get().startedProcess = nullptr;
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kNoHandle, kErrorTitle, 0x51000u}}), Boxes());
+    EXPECT_EQ("cleaner bytes", m_startedCopy);
+    EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+    EXPECT_FALSE(fs::exists(CopyPath()));
+    EXPECT_FALSE(Called("WaitForSingleObject") || Called("CloseHandle") || Called("SHGetMalloc"));
+    EXPECT_FALSE(SelfDeletionStarted());
+}
+
+TEST_F(UninstallerTest, ProgramsFolderPath) {
+    EXPECT_EQ(kPrograms, GetProgramsFolderPath());
+    EXPECT_EQ(0, fakewin::Get().liveIdLists);
+    EXPECT_EQ(0, fakewin::Get().allocatorReferences);
+}
+
+// Without the Programs folder both names would land at the root of the
+// current drive: they are skipped, and the run still completes.
+TEST_F(UninstallerTest, WithoutTheProgramsFolderTheShortcutAndFolderAreLeftAlone) {
+    const std::vector<std::function<void()>> failures = {
+        [] { fakewin::Get().specialFolderResult = E_FAIL; },
+        [] { fakewin::Get().mallocResult = E_FAIL; },
+        [] { fakewin::Get().pathFromIdListFails = true; },
+    };
+    for (size_t i = 0; i < failures.size(); ++i) {
+        SCOPED_TRACE(i);
+        fakewin::Reset();
+        fakewin::Get().deleteHostFiles = true;
+        fakewin::Get().tempPath = m_temp;
+        fakewin::Get().modulePath = "uninstaller.exe";
+        failures[i]();
+        EXPECT_EQ("", GetProgramsFolderPath());
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+        EXPECT_TRUE(fakewin::Get().removedDirectories.empty());
+        EXPECT_EQ(0, fakewin::Get().liveIdLists);
+        EXPECT_EQ(0, fakewin::Get().allocatorReferences);
+        EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+        EXPECT_TRUE(SelfDeletionStarted());
+    }
+}
+
+// A path cut short by its buffer would name another file: the run stops
+// before the registry or any file is touched.
+TEST_F(UninstallerTest, PathsThatDoNotFitStopTheRunBeforeAnyChange) {
+    // Temporary directory + 33-byte name + zero byte: 260 just fit.
+    const std::string base = fs::absolute(".").string() + "/";
+    const std::string fitting = base + std::string(MAX_PATH - 34 - base.size() - 1, 't') + "/";
+    ASSERT_EQ(226u, fitting.size());
+    fs::create_directories(fitting);
+    UseTempDir(fitting);
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+
+    const std::function<void()> tooLong[] = {
+        [&] { UseTempDir(fitting.substr(0, fitting.size() - 1) + "t/"); },
+        [] { fakewin::Get().tempPathResult = 0u; },
+        [] { fakewin::Get().tempPathResult = 300u; },
+        [] { fakewin::Get().modulePath = fs::absolute(std::string(300, 'p')).string(); },
+    };
+    const std::string messages[] = {kCannotWriteText, kCannotWriteText, kCannotWriteText,
+                                    kBrokenInstallerText};
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        fakewin::Reset();
+        fakewin::Get().tempPath = m_temp = fitting;
+        fakewin::Get().modulePath = "uninstaller.exe";
+        tooLong[i]();
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{messages[i], kTitle, 0u}}), Boxes());
+        EXPECT_FALSE(Called("RegCreateKeyExA") || Called("ShellExecuteExA"));
+        EXPECT_FALSE(fs::exists(fitting + kCleaner));
+    }
+}
+
+}  // namespace
