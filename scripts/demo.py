@@ -34,6 +34,20 @@ def show(prefix, result, label, expected):
               f"{digest(path)}, {same} the packaged file")
 
 
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
+FOLDER = "こばる川柳スクリーンセーバー"
+SHORTCUT = "こばる川柳スクリーンセーバー2014の削除.lnk"
+
+
+def show_setting_and_start_menu(prefix):
+    value = prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE")
+    shown = "(absent)" if value is None else '"' + value.decode("cp932") + '"'
+    print(f"    {DESKTOP_KEY} SCRNSAVE.EXE = {shown}")
+    folder = prefix.programs_dir() / FOLDER
+    state = "absent" if not folder.exists() else ", ".join(p.name for p in folder.iterdir()) or "empty"
+    print(f"    Start menu folder {FOLDER}: {state}")
+
+
 def main(build, screen_saver):
     build = Path(build)
     packaged = build / "packaged"
@@ -44,8 +58,19 @@ def main(build, screen_saver):
     with WinePrefix(build / "wine" / "base", build / "wine" / "demo") as prefix:
         print(f"Wine prefix {prefix.path}")
         show(prefix, prefix.run(installer), f"installer {installer.name}", expected)
-        cleaner = build / "cleaner" / "Kobaru_ScreenSaver_Cleaner_RA.exe"
-        show(prefix, prefix.run(cleaner), f"elevated cleaner {cleaner.name}", expected)
+
+        installed = prefix.system_dir() / UNINSTALLER
+        if not installed.exists():
+            return
+        # What the user's setup adds: the screen saver chosen, a shortcut.
+        prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", "C:\\windows\\system32\\" + SCREEN_SAVER)
+        (prefix.programs_dir() / FOLDER).mkdir(parents=True, exist_ok=True)
+        (prefix.programs_dir() / FOLDER / SHORTCUT).write_bytes(b"shortcut")
+        print("  before removal (setting and shortcut made for the demo):")
+        show_setting_and_start_menu(prefix)
+        result = prefix.run(installed, cwd=prefix.drive_c)
+        show(prefix, result, f"uninstaller C:\\windows\\system32\\{UNINSTALLER}", expected)
+        show_setting_and_start_menu(prefix)
 
 
 if __name__ == "__main__":

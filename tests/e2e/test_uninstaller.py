@@ -11,7 +11,7 @@ from winehar import WinePrefix
 
 UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
 CLEANER = os.environ["KOBARU_CLEANER"]
-PACK = os.environ.get("KOBARU_PACK") or "/work/main/build/native/tools/pack/kobaru-pack"
+PACK = os.environ["KOBARU_PACK"]
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
 
 INSTALLED_NAME = "Kobaru_ScreenSaver_2014_Cleaner.exe"
