@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -20,13 +19,6 @@ namespace {
 
 using tamarin_writer::Archive;
 using tamarin_writer::Entry;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 class ExtractEntryTest : public tamarin_test::TempDirTest {
 protected:
@@ -62,7 +54,7 @@ TEST_F(ExtractEntryTest, WritesTheEntryByteForByteAndShowsNothing) {
     WriteRoot(archive);
 
     EXPECT_FALSE(ExtractEntry("out.scr", "a.scr"));
-    EXPECT_EQ(payload, ReadAll("out.scr"));
+    EXPECT_EQ(payload, tamarin_test::ReadFile("out.scr"));
     EXPECT_FALSE(ExtractEntry("out.empty", "empty"));
     EXPECT_TRUE(std::filesystem::exists("out.empty"));
     EXPECT_EQ(0u, std::filesystem::file_size("out.empty"));
@@ -75,7 +67,7 @@ TEST_F(ExtractEntryTest, APlainFileOfTheEntryNameWins) {
     WriteRoot(archive);
     tamarin_test::WriteFile("a.scr", "from the folder");
     EXPECT_FALSE(ExtractEntry("out", "a.scr"));
-    EXPECT_EQ("from the folder", ReadAll("out"));
+    EXPECT_EQ("from the folder", tamarin_test::ReadFile("out"));
 }
 
 TEST_F(ExtractEntryTest, AMissingEntryLeavesTheDestinationUntouched) {
@@ -86,7 +78,7 @@ TEST_F(ExtractEntryTest, AMissingEntryLeavesTheDestinationUntouched) {
 
     EXPECT_TRUE(ExtractEntry("out", "a.scr"));
     EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
-    EXPECT_EQ("installed", ReadAll("out"));
+    EXPECT_EQ("installed", tamarin_test::ReadFile("out"));
 
     fakewin::Reset();
     EXPECT_TRUE(ExtractEntry("new", "a.scr"));
@@ -105,7 +97,7 @@ TEST_F(ExtractEntryTest, AnEntryCutShortKeepsTheInstalledFile) {
 
     EXPECT_TRUE(ExtractEntry("out", "a.scr"));
     EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
-    EXPECT_EQ("installed", ReadAll("out"));
+    EXPECT_EQ("installed", tamarin_test::ReadFile("out"));
 }
 
 TEST_F(ExtractEntryTest, ASizeBeyondTwoGigabytesIsABrokenInstaller) {

@@ -3,11 +3,12 @@
 #ifndef TAMARIN_TESTS_TEST_SUPPORT_H_
 #define TAMARIN_TESTS_TEST_SUPPORT_H_
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 
 #include "tamarin/memory.h"
 #include "tamarin/pack_file.h"
+#include "tamarin_writer/testing.h"
+#include "tamarin_writer/writer.h"
 
 namespace tamarin_test {
 
@@ -56,31 +59,38 @@ inline void WriteFile(const std::string& name, const std::string& bytes) {
     std::fclose(f);
 }
 
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Writes a packaged program to name: a 4 KiB "MZ" image with an archive of
+// entries behind it, its start in the header word.
+inline void WritePackaged(const std::string& name,
+                          const std::vector<tamarin_writer::Entry>& entries) {
+    tamarin_writer::Archive archive;
+    archive.entries = entries;
+    std::string image("MZ");
+    image.resize(4096, '\0');
+    tamarin_writer::Encoded out;
+    std::string error;
+    ASSERT_FALSE(tamarin_writer::AppendArchive(image, archive, tamarin_writer::kHeaderWord, &out,
+                                               &error)) << error;
+    WriteFile(name, out.bytes);
+}
+
 // Runs each test in an empty directory of its own, set as the current
 // directory (plain files and archives are looked up there), with the
 // archive library's process-wide state reset.
 class TempDirTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static std::atomic<unsigned> counter(0);
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        m_previous = std::filesystem::current_path();
-        m_dir = std::filesystem::temp_directory_path() /
-                ("tamarin_test_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-        std::filesystem::create_directories(m_dir);
-        std::filesystem::current_path(m_dir);
-        tamarin::ResetArchiveStateForTesting();
-    }
-    void TearDown() override {
-        tamarin::ResetArchiveStateForTesting();
-        std::filesystem::current_path(m_previous);
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
+    void SetUp() override { m_dir.emplace(); }
+    void TearDown() override { m_dir.reset(); }
 
 private:
-    std::filesystem::path m_previous;
-    std::filesystem::path m_dir;
+    std::optional<tamarin_writer::ScratchDir> m_dir;
 };
 
 }  // namespace tamarin_test

@@ -1,8 +1,6 @@
 // The installer's run against the Windows stand-in: its own path and the
 // system directory are host paths, so extraction really writes files.
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -14,18 +12,10 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tamarin_writer::Archive;
 using tamarin_writer::Entry;
 
 const char kScreenSaver[] = "Kobaru_Senryu_2014.scr";
 const char kUninstaller[] = "Kobaru_ScreenSaver_2014_Cleaner.exe";
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 class InstallerTest : public tamarin_test::TempDirTest {
 protected:
@@ -40,15 +30,7 @@ protected:
     // A packaged installer holding the given entries; the stand-in reports
     // it as the program's own file.
     void Package(const std::vector<Entry>& entries) {
-        Archive archive;
-        archive.entries = entries;
-        std::string image("MZ");
-        image.resize(4096, '\0');
-        tamarin_writer::Encoded out;
-        std::string error;
-        ASSERT_FALSE(tamarin_writer::AppendArchive(image, archive, tamarin_writer::kHeaderWord,
-                                                   &out, &error)) << error;
-        tamarin_test::WriteFile("installer.exe", out.bytes);
+        tamarin_test::WritePackaged("installer.exe", entries);
         fakewin::Get().modulePath = fs::absolute("installer.exe").string();
     }
 
@@ -70,8 +52,8 @@ protected:
 TEST_F(InstallerTest, WritesBothFilesAndShowsNothing) {
     Package({Entry(kScreenSaver, "saver bytes"), Entry(kUninstaller, "uninstaller bytes")});
     EXPECT_EQ(0, Run());
-    EXPECT_EQ("saver bytes", ReadAll(Destination(kScreenSaver)));
-    EXPECT_EQ("uninstaller bytes", ReadAll(Destination(kUninstaller)));
+    EXPECT_EQ("saver bytes", tamarin_test::ReadFile(Destination(kScreenSaver)));
+    EXPECT_EQ("uninstaller bytes", tamarin_test::ReadFile(Destination(kUninstaller)));
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -87,7 +69,7 @@ TEST_F(InstallerTest, WithoutTheUninstallerEntryTheScreenSaverStays) {
     Package({Entry(kScreenSaver, "saver bytes")});
     EXPECT_EQ(0, Run());
     EXPECT_EQ(std::vector<std::string>{kBrokenInstallerText}, Messages());
-    EXPECT_EQ("saver bytes", ReadAll(Destination(kScreenSaver)));
+    EXPECT_EQ("saver bytes", tamarin_test::ReadFile(Destination(kScreenSaver)));
     EXPECT_FALSE(Installed(kUninstaller));
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using uninstaller_test::Cp932;
-using uninstaller_test::ReadAll;
+using tamarin_test::ReadFile;
 
 const char kInstalledPath[] = "C:\\WINDOWS\\system32\\Kobaru_ScreenSaver_2014_Cleaner.exe";
 
@@ -54,7 +54,7 @@ TEST_F(DeleteSelfTest, WritesTheBatchTextByteForByte) {
                   "if exist \"" + kInstalledPath + "\" goto Repeat\r\n" +
                   "del \"" + pif + "\"\r\n" +
                   "del \"" + batch + "\"",
-              ReadAll(batch));
+              ReadFile(batch));
     EXPECT_FALSE(fs::exists(pif));
 }
 
@@ -76,7 +76,7 @@ TEST_F(DeleteSelfTest, BaseNameIsTheLastPathPartCutBeforeItsLastDot) {
         fakewin::Get().modulePath = c.exe;
         DeleteSelf();
         const std::string batch = m_temp + c.base + ".bat";
-        const std::string text = ReadAll(batch);
+        const std::string text = ReadFile(batch);
         EXPECT_NE(std::string::npos, text.find("\r\ndel \"" + m_temp + c.base + ".pif\"\r\n"));
         EXPECT_EQ("\r\ndel \"" + batch + "\"", text.substr(text.rfind("\r\n")));
         ASSERT_EQ(1u, fakewin::Get().createdProcesses.size());

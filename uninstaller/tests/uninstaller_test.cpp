@@ -20,10 +20,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using tamarin_writer::Archive;
 using tamarin_writer::Entry;
 using uninstaller_test::Cp932;
-using uninstaller_test::ReadAll;
+using tamarin_test::ReadFile;
 
 const char kCleaner[] = "Kobaru_ScreenSaver_Cleaner_RA.exe";
 const char kPrograms[] = "C:\\Users\\u\\Start Menu\\Programs";
@@ -55,7 +54,7 @@ protected:
         UseTempDir(uninstaller_test::TempDirWithSeparator("temp"));
         // The cleaner's copy must be in place while it runs.
         fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) {
-            m_startedCopy = ReadAll(info.lpFile);
+            m_startedCopy = ReadFile(info.lpFile);
         };
         Package({Entry(kCleaner, "cleaner bytes")});
     }
@@ -67,15 +66,7 @@ protected:
 
     // A relative own path: the batch is then named after it in the temp dir.
     void Package(const std::vector<Entry>& entries) {
-        Archive archive;
-        archive.entries = entries;
-        std::string image("MZ");
-        image.resize(4096, '\0');
-        tamarin_writer::Encoded out;
-        std::string error;
-        ASSERT_FALSE(tamarin_writer::AppendArchive(image, archive, tamarin_writer::kHeaderWord,
-                                                   &out, &error)) << error;
-        tamarin_test::WriteFile("uninstaller.exe", out.bytes);
+        tamarin_test::WritePackaged("uninstaller.exe", entries);
         fakewin::Get().modulePath = "uninstaller.exe";
     }
 

@@ -5,8 +5,6 @@
 #include <iconv.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace uninstaller_test {
@@ -25,13 +23,6 @@ inline std::string Cp932(const std::string& utf8) {
     if (result == static_cast<size_t>(-1)) return "<not convertible>";
     out.resize(out.size() - dstLeft);
     return out;
-}
-
-inline std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 // Host folder used as the temporary directory: Windows gives it with a
