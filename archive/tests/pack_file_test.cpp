@@ -434,6 +434,20 @@ TEST_F(PackFileTest, Pf0CutShortKeepsRecordsReadBefore) {
     EXPECT_EQ(List("cut.pfs"), Names({"a"}));
 }
 
+// The first mount of a damaged root archive fails but registers what it
+// read, so the same name fails once and opens afterwards.
+TEST_F(PackFileTest, RootCutShortFailsTheFirstOpenOnly) {
+    std::string archive = Pf0({{"a", "1"}, {"b", "2"}});
+    archive.resize(7 + 268 + 100);
+    WriteFile("root.pfs", archive);
+    CPackFile file;
+    EXPECT_TRUE(file.Open("a"));
+    ASSERT_FALSE(file.Open("a"));
+    EXPECT_EQ(file.GetContainerPath(), "root.pfs");
+    EXPECT_EQ(file.GetSize(), 1);
+    EXPECT_TRUE(file.Open("b"));
+}
+
 TEST_F(PackFileTest, IndexLengthIsBoundByFileSizePlusSlack) {
     const std::string block = IndexBlock('1', {{"a", "x"}}, 0);
     const uint32_t size = static_cast<uint32_t>(block.size());
