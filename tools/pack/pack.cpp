@@ -280,6 +280,15 @@ bool ReadEntry(const std::string& name, const tamarin::CPackFile::CHeader& heade
         *error = "holds a zero byte and cannot be asked for";
         return true;
     }
+    // Checked before the buffer is made: a damaged size must not decide an
+    // allocation of up to 4 GiB.
+    std::error_code ec;
+    const uintmax_t containerSize = fs::file_size(header.containerPath, ec);
+    if (ec || header.offset > containerSize || header.size > containerSize - header.offset) {
+        *error = "(" + std::to_string(header.offset) + ", " + std::to_string(header.size) +
+                 ") lies outside " + header.containerPath;
+        return true;
+    }
     tamarin::CPackFile file;
     if (file.Open(name.c_str())) {
         *error = "cannot be opened";
@@ -418,17 +427,8 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         }
         for (const auto& item : index) {
             names.insert(item.first);
-            const tamarin::CPackFile::CHeader& h = item.second;
-            std::error_code ec;
-            const uintmax_t containerSize = fs::file_size(h.containerPath, ec);
-            if (ec || h.offset > containerSize || h.size > containerSize - h.offset) {
-                err << "kobaru-pack: entry '" << item.first << "' (" << h.offset << ", " << h.size
-                    << ") lies outside " << h.containerPath << "\n";
-                ++problems;
-                continue;
-            }
             std::string content;
-            if (ReadEntry(item.first, h, &content, &error)) {
+            if (ReadEntry(item.first, item.second, &content, &error)) {
                 err << "kobaru-pack: entry '" << item.first << "' " << error << "\n";
                 ++problems;
             }

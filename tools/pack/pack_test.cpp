@@ -160,6 +160,18 @@ TEST_F(PackTool, VerifyRejectsWhatTheInstallerCouldNotRead) {
     EXPECT_NE(std::string::npos, err.str().find("outside"));
     EXPECT_EQ(kFailed, Pack({"extract", "-C", "x", "cut.exe"}));
     EXPECT_FALSE(std::filesystem::exists("x"));
+    // A size that claims nearly 4 GiB is refused before anything is
+    // allocated for it.
+    tamarin_writer::Archive huge;
+    huge.entries = {tamarin_writer::Entry("big.bin", "0123456789")};
+    huge.entries[0].storedSize = 0xFFFFFFF0u;
+    tamarin_writer::Encoded encoded;
+    std::string error;
+    ASSERT_FALSE(tamarin_writer::EncodeArchive(huge, 0, &encoded, &error)) << error;
+    PutFile("huge.pfs", encoded.bytes);
+    EXPECT_EQ(kFailed, Pack({"extract", "-C", "x", "huge.pfs"}));
+    EXPECT_NE(std::string::npos, err.str().find("outside"));
+    EXPECT_FALSE(std::filesystem::exists("x"));
     // A pf0 index cut short is refused by list as well.
     ASSERT_EQ(kOk, Pack({"create", "--version", "pf0", "-o", "p0.pfs", "one.txt", "two.bin"}));
     PutFile("p0cut.pfs", Slurp("p0.pfs").substr(0, 7 + 268 + 10));
