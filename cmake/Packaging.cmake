@@ -14,33 +14,24 @@ if(KOBARU_PACK_TOOL)
     set(screen_saver $<TARGET_FILE:sample_scr>)
   endif()
   set(out ${CMAKE_BINARY_DIR}/packaged)
-  set(installer_entries --entry Kobaru_Senryu_2014.scr=${screen_saver})
-  set(installer_expect --expect Kobaru_Senryu_2014.scr)
-  set(installer_depends installer sample_scr ${KOBARU_SCREEN_SAVER} ${KOBARU_PACK_TOOL})
-
-  if(TARGET uninstaller)
-    set(uninstaller ${out}/Kobaru_ScreenSaver_Cleaner.exe)
-    add_custom_command(OUTPUT ${uninstaller}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
-      COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${uninstaller} $<TARGET_FILE:uninstaller>
-              --entry Kobaru_ScreenSaver_Cleaner_RA.exe=$<TARGET_FILE:cleaner>
-      COMMAND ${KOBARU_PACK_TOOL} verify ${uninstaller} --expect Kobaru_ScreenSaver_Cleaner_RA.exe
-      DEPENDS uninstaller cleaner ${KOBARU_PACK_TOOL}
-      COMMENT "Packaging the uninstaller")
-    list(APPEND installer_entries --entry Kobaru_ScreenSaver_2014_Cleaner.exe=${uninstaller})
-    list(APPEND installer_expect --expect Kobaru_ScreenSaver_2014_Cleaner.exe)
-    list(APPEND installer_depends ${uninstaller})
-  else()
-    message(WARNING "No uninstaller target: the installer is packaged without it")
-  endif()
+  set(uninstaller ${out}/Kobaru_ScreenSaver_Cleaner.exe)
+  add_custom_command(OUTPUT ${uninstaller}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
+    COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${uninstaller} $<TARGET_FILE:uninstaller>
+            --entry Kobaru_ScreenSaver_Cleaner_RA.exe=$<TARGET_FILE:cleaner>
+    COMMAND ${KOBARU_PACK_TOOL} verify ${uninstaller} --expect Kobaru_ScreenSaver_Cleaner_RA.exe
+    DEPENDS uninstaller cleaner ${KOBARU_PACK_TOOL}
+    COMMENT "Packaging the uninstaller")
 
   set(installer ${out}/Inst_Kobaru_ScreenSaver_RA.exe)
   add_custom_command(OUTPUT ${installer}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
     COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${installer} $<TARGET_FILE:installer>
-            ${installer_entries}
-    COMMAND ${KOBARU_PACK_TOOL} verify ${installer} ${installer_expect}
-    DEPENDS ${installer_depends}
+            --entry Kobaru_Senryu_2014.scr=${screen_saver}
+            --entry Kobaru_ScreenSaver_2014_Cleaner.exe=${uninstaller}
+    COMMAND ${KOBARU_PACK_TOOL} verify ${installer}
+            --expect Kobaru_Senryu_2014.scr --expect Kobaru_ScreenSaver_2014_Cleaner.exe
+    DEPENDS installer sample_scr ${KOBARU_SCREEN_SAVER} ${uninstaller} ${KOBARU_PACK_TOOL}
     COMMENT "Packaging the installer")
   add_custom_target(packaged ALL DEPENDS ${installer} ${uninstaller})
 endif()

@@ -54,7 +54,7 @@ def main(build, screen_saver):
     installer = packaged / "Inst_Kobaru_ScreenSaver_RA.exe"
     uninstaller = packaged / "Kobaru_ScreenSaver_Cleaner.exe"
     expected = {SCREEN_SAVER: Path(screen_saver),
-                UNINSTALLER: uninstaller if uninstaller.exists() else None}
+                UNINSTALLER: uninstaller}
     with WinePrefix(build / "wine" / "base", build / "wine" / "demo") as prefix:
         print(f"Wine prefix {prefix.path}")
         show(prefix, prefix.run(installer), f"installer {installer.name}", expected)

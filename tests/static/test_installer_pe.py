@@ -34,10 +34,9 @@ class InstallerExecutableTest(DeliverableChecks, unittest.TestCase):
     def test_carries_the_screen_saver_and_the_packaged_uninstaller(self):
         listed = list_entries(self.PATH)
         path = os.path.abspath(self.PATH)
-        expected = {"Kobaru_Senryu_2014.scr": SCREEN_SAVER.stat().st_size}
         uninstaller = PACKAGED / "Kobaru_ScreenSaver_Cleaner.exe"
-        if uninstaller.exists():
-            expected["Kobaru_ScreenSaver_2014_Cleaner.exe"] = uninstaller.stat().st_size
+        expected = {"Kobaru_Senryu_2014.scr": SCREEN_SAVER.stat().st_size,
+                    "Kobaru_ScreenSaver_2014_Cleaner.exe": uninstaller.stat().st_size}
         self.assertEqual(expected, {name: size for name, (_, size, _) in listed.items()})
         data = Path(self.PATH).read_bytes()
         offset, size, container = listed["Kobaru_Senryu_2014.scr"]
