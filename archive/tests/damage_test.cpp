@@ -223,6 +223,17 @@ Outcome ExpectedMount(const std::string& file) {
 
 // ---- Checking the reader against the model ---------------------------------
 
+// Little-endian words, one after another.
+std::string Bytes(std::initializer_list<uint32_t> words) {
+    std::string out;
+    for (uint32_t w : words) {
+        std::string s(4, '\0');
+        PatchWord(s, 0, w);
+        out += s;
+    }
+    return out;
+}
+
 class DamageTest : public ::testing::Test {
 protected:
     DamageTest() : m_path(m_dir.Path("damaged.pfs")) {}
@@ -279,6 +290,16 @@ protected:
         if (got > 0) {
             EXPECT_EQ(bytes.substr(offset, got), buffer.substr(0, got)) << "entry '" << name << "'";
         }
+    }
+
+    // Writes an archive of the given magic around an index block, mounts it
+    // (which must succeed) and returns its index.
+    const tamarin::HeaderMap& MountIndexBlock(const char* magic, const std::string& block) {
+        tamarin::ResetArchiveStateForTesting();
+        PutFile(m_path, magic + Bytes({static_cast<uint32_t>(block.size())}) + block);
+        tamarin::CPackFile file;
+        EXPECT_FALSE(file.MountArchive(m_path.c_str(), true));
+        return tamarin::g_archiveRegistry[m_path];
     }
 
     ScratchDir m_dir;
@@ -372,16 +393,6 @@ TEST_F(DamageTest, EveryLengthCountOffsetAndSizeWordReplaced) {
 
 // ---- The length bound, spelled out -------------------------------------------
 
-std::string Bytes(std::initializer_list<uint32_t> words) {
-    std::string out;
-    for (uint32_t w : words) {
-        std::string s(4, '\0');
-        PatchWord(s, 0, w);
-        out += s;
-    }
-    return out;
-}
-
 TEST_F(DamageTest, IndexLengthBeyondTheSlackGivesAnEmptyRegisteredIndex) {
     for (const char* magic : {"pf1", "pf2", "pf3"}) {
         const std::string bytes = std::string(magic) + Bytes({0xFFFFFFF0u, 0, 1, 1}) + "x";
@@ -402,12 +413,7 @@ TEST_F(DamageTest, StringLengthBeyondTheSlackIsEmptiedAndReadingGoesOn) {
     // pf1, one entry: the name's length word is absurd, so the name is empty
     // and the two words after the length word are taken as offset and size.
     const std::string block = Bytes({0, 1, 0xFFFFFF00u, 9, 2, 77});
-    const std::string bytes = std::string("pf1") + Bytes({static_cast<uint32_t>(block.size())}) + block;
-    tamarin::ResetArchiveStateForTesting();
-    PutFile(m_path, bytes);
-    tamarin::CPackFile file;
-    EXPECT_FALSE(file.MountArchive(m_path.c_str(), true));
-    const tamarin::HeaderMap& index = tamarin::g_archiveRegistry[m_path];
+    const tamarin::HeaderMap& index = MountIndexBlock("pf1", block);
     ASSERT_EQ(1u, index.size());
     ASSERT_EQ(1u, index.count(""));
     EXPECT_EQ(9u, index.at("").offset);
@@ -416,12 +422,7 @@ TEST_F(DamageTest, StringLengthBeyondTheSlackIsEmptiedAndReadingGoesOn) {
 
 TEST_F(DamageTest, StringLengthWithinTheSlackReadsAsZeros) {
     const std::string block = Bytes({0, 1, 10, 0});  // name of 10 bytes, 4 present
-    const std::string bytes = std::string("pf1") + Bytes({static_cast<uint32_t>(block.size())}) + block;
-    tamarin::ResetArchiveStateForTesting();
-    PutFile(m_path, bytes);
-    tamarin::CPackFile file;
-    EXPECT_FALSE(file.MountArchive(m_path.c_str(), true));
-    const tamarin::HeaderMap& index = tamarin::g_archiveRegistry[m_path];
+    const tamarin::HeaderMap& index = MountIndexBlock("pf1", block);
     ASSERT_EQ(1u, index.size());
     // Position stayed after the length word, so the 0 word is the offset.
     EXPECT_EQ(std::string(10, '\0'), index.begin()->first);
@@ -434,14 +435,9 @@ TEST_F(DamageTest, NestedBlockBeyondTheSlackGivesAnEmptyHeader) {
     const std::string header = Bytes({0, 0, 5, 6});
     const std::string block = Bytes({0, 2, 1}) + "a" + Bytes({0x7FFFFFFFu}) +
                               Bytes({1}) + "b" + Bytes({static_cast<uint32_t>(header.size())}) + header;
-    const std::string bytes = std::string("pf2") + Bytes({static_cast<uint32_t>(block.size())}) + block;
-    tamarin::ResetArchiveStateForTesting();
-    PutFile(m_path, bytes);
     g_largestRequest = 0;
-    tamarin::CPackFile file;
-    EXPECT_FALSE(file.MountArchive(m_path.c_str(), true));
+    const tamarin::HeaderMap& index = MountIndexBlock("pf2", block);
     EXPECT_LT(g_largestRequest.load(), kSlack + 4096);
-    const tamarin::HeaderMap& index = tamarin::g_archiveRegistry[m_path];
     ASSERT_EQ(2u, index.size());
     EXPECT_EQ(0u, index.at("a").offset);
     EXPECT_EQ(0u, index.at("a").size);
@@ -452,12 +448,7 @@ TEST_F(DamageTest, NestedBlockBeyondTheSlackGivesAnEmptyHeader) {
 TEST_F(DamageTest, HugeCountsStopWhenTheBlockIsExhausted) {
     // m = 0xFFFFFFFF with one real entry: the real one and the empty name.
     const std::string block = Bytes({0, 0xFFFFFFFFu, 1}) + "r" + Bytes({3, 4});
-    const std::string bytes = std::string("pf1") + Bytes({static_cast<uint32_t>(block.size())}) + block;
-    tamarin::ResetArchiveStateForTesting();
-    PutFile(m_path, bytes);
-    tamarin::CPackFile file;
-    EXPECT_FALSE(file.MountArchive(m_path.c_str(), true));
-    const tamarin::HeaderMap& index = tamarin::g_archiveRegistry[m_path];
+    const tamarin::HeaderMap& index = MountIndexBlock("pf1", block);
     ASSERT_EQ(2u, index.size());
     EXPECT_EQ(3u, index.at("r").offset);
     EXPECT_EQ(0u, index.at("").size);
