@@ -17,22 +17,33 @@ void Attach(CSerializer& context, const boost::shared_ptr<CMemory>& block) {
     if (context.readsOffsetTables) ReadOffsetTable(context);
 }
 
-// The counts below come from the archive and are not trusted to be small. An
-// iteration that reads nothing leaves the stream as it was, so every later
-// one would insert the same empty key again: stopping there gives the same
-// result as running the whole count.
+namespace {
 
-void ReadOffsetTable(CSerializer& context) {
-    context.offsetTable.clear();
+// Reads a count word, then runs readOne that many times. The count comes
+// from the archive and is not trusted to be small. An iteration that reads
+// nothing leaves the stream as it was, so every later one would insert the
+// same empty key again: stopping there gives the same result as running the
+// whole count.
+template <typename ReadOne>
+void ReadCounted(CSerializer& context, ReadOne readOne) {
     uint32_t count = 0;
     ReadInt32(context, count);
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t before = context.Stream().Position();
+        readOne();
+        if (context.Stream().Position() == before) break;
+    }
+}
+
+}  // namespace
+
+void ReadOffsetTable(CSerializer& context) {
+    context.offsetTable.clear();
+    ReadCounted(context, [&context] {
         std::pair<uint32_t, uint32_t> pair(0, 0);
         ReadPair(context, pair);
         context.offsetTable.insert(pair);
-        if (context.Stream().Position() == before) break;
-    }
+    });
 }
 
 bool EnterBlock(CSerializer& context) {
@@ -62,26 +73,19 @@ void ReadPair(CSerializer& context, std::pair<uint32_t, uint32_t>& pair) {
 
 void ReadEntryMap(CSerializer& context, EntryMap& map) {
     map.clear();
-    uint32_t count = 0;
-    ReadInt32(context, count);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t before = context.Stream().Position();
+    ReadCounted(context, [&context, &map] {
         std::string name;
         ReadString(context, name);
         std::pair<uint32_t, uint32_t> value(0, 0);
         ReadPair(context, value);
         // insert keeps the first entry of a name.
         map.insert(EntryMap::value_type(name, value));
-        if (context.Stream().Position() == before) break;
-    }
+    });
 }
 
 void ReadHeaderMap(CSerializer& context, HeaderMap& map) {
     map.clear();
-    uint32_t count = 0;
-    ReadInt32(context, count);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t before = context.Stream().Position();
+    ReadCounted(context, [&context, &map] {
         std::string name;
         ReadString(context, name);
         CPackFile::CHeader header;
@@ -89,8 +93,7 @@ void ReadHeaderMap(CSerializer& context, HeaderMap& map) {
         // Read even when the name is a duplicate, so the entries after it
         // start at the right place.
         map.insert(HeaderMap::value_type(name, header));
-        if (context.Stream().Position() == before) break;
-    }
+    });
 }
 
 }  // namespace tamarin
