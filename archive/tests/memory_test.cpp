@@ -12,13 +12,8 @@ namespace {
 using tamarin::CBinaryStream;
 using tamarin::CMemory;
 using tamarin::CSerializer;
+using tamarin_test::Block;
 using tamarin_test::Bytes;
-
-boost::shared_ptr<CMemory> Block(const std::string& bytes) {
-    boost::shared_ptr<CMemory> block = boost::make_shared<CMemory>(static_cast<uint32_t>(bytes.size()));
-    std::copy(bytes.begin(), bytes.end(), block->Bytes());
-    return block;
-}
 
 std::vector<uint32_t> ChunkSizes(const CBinaryStream& stream) {
     std::vector<uint32_t> sizes;

@@ -424,10 +424,15 @@ TEST_F(PackFileTest, NonArchiveFailsFirstMountThenListsEmpty) {
     EXPECT_EQ(List("absent.pfs"), Names({"<untouched>"}));
 }
 
-TEST_F(PackFileTest, Pf0CutShortKeepsRecordsReadBefore) {
+// A pf0 archive of entries a and b cut inside b's record.
+std::string Pf0CutInSecondRecord() {
     std::string archive = Pf0({{"a", "1"}, {"b", "2"}});
     archive.resize(7 + 268 + 100);
-    WriteFile("cut.pfs", archive);
+    return archive;
+}
+
+TEST_F(PackFileTest, Pf0CutShortKeepsRecordsReadBefore) {
+    WriteFile("cut.pfs", Pf0CutInSecondRecord());
     CPackFile file;
     EXPECT_TRUE(file.Mount("cut.pfs"));
     EXPECT_FALSE(file.Mount("cut.pfs"));
@@ -437,9 +442,7 @@ TEST_F(PackFileTest, Pf0CutShortKeepsRecordsReadBefore) {
 // The first mount of a damaged root archive fails but registers what it
 // read, so the same name fails once and opens afterwards.
 TEST_F(PackFileTest, RootCutShortFailsTheFirstOpenOnly) {
-    std::string archive = Pf0({{"a", "1"}, {"b", "2"}});
-    archive.resize(7 + 268 + 100);
-    WriteFile("root.pfs", archive);
+    WriteFile("root.pfs", Pf0CutInSecondRecord());
     CPackFile file;
     EXPECT_TRUE(file.Open("a"));
     ASSERT_FALSE(file.Open("a"));

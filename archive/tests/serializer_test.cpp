@@ -11,13 +11,8 @@ using tamarin::CPackFile;
 using tamarin::CSerializer;
 using tamarin::EntryMap;
 using tamarin::HeaderMap;
+using tamarin_test::Block;
 using tamarin_test::Bytes;
-
-boost::shared_ptr<CMemory> Block(const std::string& bytes) {
-    boost::shared_ptr<CMemory> block = boost::make_shared<CMemory>(static_cast<uint32_t>(bytes.size()));
-    std::copy(bytes.begin(), bytes.end(), block->Bytes());
-    return block;
-}
 
 // A nested header block: empty offset table, then the record.
 std::string HeaderBlock(const std::string& path, uint32_t offset, uint32_t size) {

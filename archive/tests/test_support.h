@@ -3,6 +3,7 @@
 #ifndef TAMARIN_TESTS_TEST_SUPPORT_H_
 #define TAMARIN_TESTS_TEST_SUPPORT_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
 #include "tamarin/memory.h"
@@ -48,6 +50,14 @@ public:
 private:
     std::string m_bytes;
 };
+
+// A block holding exactly bytes, as the reader attaches one.
+inline boost::shared_ptr<tamarin::CMemory> Block(const std::string& bytes) {
+    boost::shared_ptr<tamarin::CMemory> block =
+        boost::make_shared<tamarin::CMemory>(static_cast<uint32_t>(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), block->Bytes());
+    return block;
+}
 
 inline void WriteFile(const std::string& name, const std::string& bytes) {
     // On Windows a backslash in the name is a folder.
