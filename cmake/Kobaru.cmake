@@ -22,6 +22,14 @@ endif()
 if(WIN32)
   # No MinGW DLL is needed at run time.
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # Small programs: optimise for size and drop every function and object
+  # nothing refers to.
+  add_compile_options(-Os -ffunction-sections -fdata-sections)
+  add_link_options(-Wl,--gc-sections)
+  # The same bytes from any folder at any time: no link time in the PE
+  # header, no build or source path in the code.
+  add_link_options(-Wl,--no-insert-timestamp)
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
 endif()
 
 if(KOBARU_TESTS)
@@ -60,12 +68,15 @@ function(kobaru_add_gtest name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()
 
-# kobaru_add_program(target OUTPUT_NAME SOURCES ... MANIFEST file.in [RC file.in])
+# kobaru_add_program(target OUTPUT_NAME SOURCES ... MANIFEST file.in [RC file.in]
+#                    [NO_CXX_LIBRARY])
 # One of the Windows deliverables: GUI subsystem, static, with its manifest
 # (processor architecture filled in for the build) compiled as a resource.
-# Without RC the manifest is the only resource.
+# Without RC the manifest is the only resource. The lean replacements for
+# parts of libstdc++ (common/cxx_runtime.cpp) are linked in, except with
+# NO_CXX_LIBRARY, for a program that uses nothing of the C++ library.
 function(kobaru_add_program target output)
-  cmake_parse_arguments(ARG "" "MANIFEST;RC" "SOURCES;EXTRA_RESOURCE_FILES" ${ARGN})
+  cmake_parse_arguments(ARG "NO_CXX_LIBRARY" "MANIFEST;RC" "SOURCES;EXTRA_RESOURCE_FILES" ${ARGN})
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(KOBARU_MANIFEST_ARCH X86)
   else()
@@ -80,6 +91,9 @@ function(kobaru_add_program target output)
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${output}.rc)
   configure_file(${ARG_RC} ${rc} @ONLY)
   add_executable(${target} WIN32 ${ARG_SOURCES} ${rc})
+  if(NOT ARG_NO_CXX_LIBRARY)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common/cxx_runtime.cpp)
+  endif()
   set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output})
   # No symbol table behind the sections: the appended archive then starts
   # right where the image ends.

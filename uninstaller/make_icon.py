@@ -1,7 +1,7 @@
 """Draws the uninstaller's icon: a blue rounded square with a white cross.
 
 make_icon.py OUT.ico writes 14 images: 48, 32, 24 and 16 px with a 256-colour
-palette, then 256 (as PNG), 128, 96, 80, 72, 64, 48, 32, 24 and 16 px with
+palette, then 256, 128, 96, 80, 72 and 64 px as PNG and 48, 32, 24 and 16 px with
 8-bit alpha. Standard library only, so the build needs nothing more.
 """
 
@@ -143,7 +143,9 @@ def png(size):
 
 def icon():
     images = [(size, 8, paletted_bmp(size)) for size in PALETTED_SIZES]
-    images += [(size, 32, png(size) if size == 256 else true_colour_bmp(size))
+    # Sizes above 48 px are drawn only by Windows versions that read PNG
+    # images; as PNG they take a few kilobytes instead of 170.
+    images += [(size, 32, png(size) if size > 48 else true_colour_bmp(size))
                for size in TRUE_COLOUR_SIZES]
     out = bytearray(struct.pack("<HHH", 0, 1, len(images)))
     offset = 6 + 16 * len(images)
