@@ -1,11 +1,19 @@
 # Packaging of the Windows programs (i686 and x86_64 builds): the native pack
-# tool appends the archives the programs read at run time.
-#   packaged/Kobaru_ScreenSaver_Cleaner.exe   uninstaller + the elevated cleaner
-#   packaged/Inst_Kobaru_ScreenSaver_RA.exe   installer + the screen saver
-#                                             + the packaged uninstaller
-# Every packaged file is checked with the tool's verify.
+# tool appends the archives the programs read at run time, and every
+# deliverable is signed (scripts/sign.sh) before it is packed into the next:
+#   packaged/Kobaru_ScreenSaver_Cleaner_RA.exe  the elevated cleaner, signed
+#   packaged/Kobaru_ScreenSaver_Cleaner.exe     uninstaller + the signed
+#                                               cleaner, signed
+#   packaged/Inst_Kobaru_ScreenSaver_RA.exe     installer + the screen saver
+#                                               + the signed uninstaller, signed
+#   packaged/unsigned/                          the two packed before signing
+# The archives use the header word: a signature goes behind the file and
+# leaves the word intact, where it would hide a trailer. Every packaged file
+# is checked with the tool's verify after signing.
 set(KOBARU_PACK_TOOL "" CACHE FILEPATH "The native pack tool, kobaru-pack")
 set(KOBARU_SCREEN_SAVER "" CACHE FILEPATH "Screen saver to package (default: the sample)")
+set(KOBARU_SIGN_TEST_DIR ${CMAKE_BINARY_DIR}/test-certificate CACHE PATH
+  "Where the throwaway test certificate is made when no publisher's certificate is given")
 
 if(KOBARU_PACK_TOOL)
   if(KOBARU_SCREEN_SAVER)
@@ -14,24 +22,54 @@ if(KOBARU_PACK_TOOL)
     set(screen_saver $<TARGET_FILE:sample_scr>)
   endif()
   set(out ${CMAKE_BINARY_DIR}/packaged)
-  set(uninstaller ${out}/Kobaru_ScreenSaver_Cleaner.exe)
-  add_custom_command(OUTPUT ${uninstaller}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
-    COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${uninstaller} $<TARGET_FILE:uninstaller>
-            --entry Kobaru_ScreenSaver_Cleaner_RA.exe=$<TARGET_FILE:cleaner>
-    COMMAND ${KOBARU_PACK_TOOL} verify ${uninstaller} --expect Kobaru_ScreenSaver_Cleaner_RA.exe
-    DEPENDS uninstaller cleaner ${KOBARU_PACK_TOOL}
-    COMMENT "Packaging the uninstaller")
+  set(sign ${PROJECT_SOURCE_DIR}/scripts/sign.sh)
 
-  set(installer ${out}/Inst_Kobaru_ScreenSaver_RA.exe)
-  add_custom_command(OUTPUT ${installer}
+  # Who signs is read from the environment at every build (KOBARU_SIGN_*,
+  # SOURCE_DATE_EPOCH); the state file changes only when that changes.
+  set(KOBARU_SIGN_STATE ${CMAKE_BINARY_DIR}/signing/state)
+  add_custom_target(signing_state
+    COMMAND ${sign} identity ${KOBARU_SIGN_STATE} ${KOBARU_SIGN_TEST_DIR} ${PROJECT_SOURCE_DIR}
+    BYPRODUCTS ${KOBARU_SIGN_STATE}
+    COMMENT "Choosing the signing certificate")
+
+  set(cleaner_signed ${out}/Kobaru_ScreenSaver_Cleaner_RA.exe)
+  add_custom_command(OUTPUT ${cleaner_signed}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
-    COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${installer} $<TARGET_FILE:installer>
+    COMMAND ${sign} sign ${KOBARU_SIGN_STATE} $<TARGET_FILE:cleaner> ${cleaner_signed}
+            "Kobaru Screen Saver Uninstaller"
+    DEPENDS cleaner signing_state ${KOBARU_SIGN_STATE} ${sign}
+    COMMENT "Signing the cleaner")
+
+  set(uninstaller_unsigned ${out}/unsigned/Kobaru_ScreenSaver_Cleaner.exe)
+  set(uninstaller ${out}/Kobaru_ScreenSaver_Cleaner.exe)
+  add_custom_command(OUTPUT ${uninstaller_unsigned}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}/unsigned
+    COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${uninstaller_unsigned}
+            $<TARGET_FILE:uninstaller> --entry Kobaru_ScreenSaver_Cleaner_RA.exe=${cleaner_signed}
+    DEPENDS uninstaller ${cleaner_signed} ${KOBARU_PACK_TOOL}
+    COMMENT "Packaging the uninstaller")
+  add_custom_command(OUTPUT ${uninstaller}
+    COMMAND ${sign} sign ${KOBARU_SIGN_STATE} ${uninstaller_unsigned} ${uninstaller}
+            "Kobaru Screen Saver Uninstaller"
+    COMMAND ${KOBARU_PACK_TOOL} verify ${uninstaller} --expect Kobaru_ScreenSaver_Cleaner_RA.exe
+    DEPENDS ${uninstaller_unsigned} signing_state ${KOBARU_SIGN_STATE} ${sign}
+    COMMENT "Signing the uninstaller")
+
+  set(installer_unsigned ${out}/unsigned/Inst_Kobaru_ScreenSaver_RA.exe)
+  set(installer ${out}/Inst_Kobaru_ScreenSaver_RA.exe)
+  add_custom_command(OUTPUT ${installer_unsigned}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}/unsigned
+    COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${installer_unsigned} $<TARGET_FILE:installer>
             --entry Kobaru_Senryu_2014.scr=${screen_saver}
             --entry Kobaru_ScreenSaver_2014_Cleaner.exe=${uninstaller}
-    COMMAND ${KOBARU_PACK_TOOL} verify ${installer}
-            --expect Kobaru_Senryu_2014.scr --expect Kobaru_ScreenSaver_2014_Cleaner.exe
     DEPENDS installer sample_scr ${KOBARU_SCREEN_SAVER} ${uninstaller} ${KOBARU_PACK_TOOL}
     COMMENT "Packaging the installer")
-  add_custom_target(packaged ALL DEPENDS ${installer} ${uninstaller})
+  add_custom_command(OUTPUT ${installer}
+    COMMAND ${sign} sign ${KOBARU_SIGN_STATE} ${installer_unsigned} ${installer}
+            "Kobaru Screen Saver Installer"
+    COMMAND ${KOBARU_PACK_TOOL} verify ${installer}
+            --expect Kobaru_Senryu_2014.scr --expect Kobaru_ScreenSaver_2014_Cleaner.exe
+    DEPENDS ${installer_unsigned} signing_state ${KOBARU_SIGN_STATE} ${sign}
+    COMMENT "Signing the installer")
+  add_custom_target(packaged ALL DEPENDS ${installer} ${uninstaller} ${cleaner_signed})
 endif()
