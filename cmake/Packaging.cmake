@@ -17,9 +17,9 @@ set(KOBARU_SIGN_TEST_DIR ${CMAKE_BINARY_DIR}/test-certificate CACHE PATH
 
 if(KOBARU_PACK_TOOL)
   if(KOBARU_SCREEN_SAVER)
-    set(screen_saver ${KOBARU_SCREEN_SAVER})
+    set(KOBARU_SCREEN_SAVER_FILE ${KOBARU_SCREEN_SAVER})
   else()
-    set(screen_saver $<TARGET_FILE:sample_scr>)
+    set(KOBARU_SCREEN_SAVER_FILE $<TARGET_FILE:sample_scr>)
   endif()
   set(out ${CMAKE_BINARY_DIR}/packaged)
   set(sign ${PROJECT_SOURCE_DIR}/scripts/sign.sh)
@@ -32,7 +32,8 @@ if(KOBARU_PACK_TOOL)
     BYPRODUCTS ${KOBARU_SIGN_STATE}
     COMMENT "Choosing the signing certificate")
 
-  set(cleaner_signed ${out}/Kobaru_ScreenSaver_Cleaner_RA.exe)
+  set(KOBARU_SIGNED_CLEANER ${out}/Kobaru_ScreenSaver_Cleaner_RA.exe)
+  set(cleaner_signed ${KOBARU_SIGNED_CLEANER})
   add_custom_command(OUTPUT ${cleaner_signed}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
     COMMAND ${sign} sign ${KOBARU_SIGN_STATE} $<TARGET_FILE:cleaner> ${cleaner_signed}
@@ -60,7 +61,7 @@ if(KOBARU_PACK_TOOL)
   add_custom_command(OUTPUT ${installer_unsigned}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}/unsigned
     COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${installer_unsigned} $<TARGET_FILE:installer>
-            --entry Kobaru_Senryu_2014.scr=${screen_saver}
+            --entry Kobaru_Senryu_2014.scr=${KOBARU_SCREEN_SAVER_FILE}
             --entry Kobaru_ScreenSaver_2014_Cleaner.exe=${uninstaller}
     DEPENDS installer sample_scr ${KOBARU_SCREEN_SAVER} ${uninstaller} ${KOBARU_PACK_TOOL}
     COMMENT "Packaging the installer")
