@@ -1,34 +1,58 @@
 #!/usr/bin/env bash
-# Builds the product into dist/ and runs it end to end under Wine.
+# Builds the product into dist/, signed, and runs it end to end under Wine.
 #   ./dist.sh [SCREEN_SAVER]   (or KOBARU_SCREEN_SAVER=...): the screen saver
-#   to package; without one, the sample screen saver built from sample_scr/.
+#   to package, for this run only; without one, the sample screen saver built
+#   from sample_scr/.
+# Signing: KOBARU_SIGN_PFX, KOBARU_SIGN_PASSWORD_FILE and optionally
+# KOBARU_SIGN_TIMESTAMP_URL name the publisher's certificate; without them
+# the files are signed with a throwaway test certificate (see README.md).
 source "$(dirname "$0")/scripts/common.sh"
+
+# True when file begins as a Windows executable image does: "MZ", then at
+# the offset held in the little-endian word at 0x3C, "PE\0\0".
+is_windows_image() {
+  local file=$1 bytes offset
+  [ "$(head -c 2 "$file")" = MZ ] || return 1
+  read -r -a bytes <<<"$(od -An -tu1 -j60 -N4 "$file")"
+  [ ${#bytes[@]} -eq 4 ] || return 1
+  offset=$((bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24))
+  [ "$(od -An -tx1 -j"$offset" -N4 "$file" 2>/dev/null | tr -d ' \n')" = 50450000 ]
+}
 
 payload=${1:-${KOBARU_SCREEN_SAVER:-}}
 if [ -n "$payload" ]; then
   [ -f "$payload" ] || { echo "dist.sh: no such screen saver: $payload" >&2; exit 1; }
+  is_windows_image "$payload" || {
+    echo "dist.sh: not a Windows executable image (no \"MZ\" and PE header), refused: $payload" >&2
+    exit 1
+  }
   payload=$(realpath "$payload")
 fi
 
 install_missing
 configure_all
-for name in i686 x86_64; do
-  cmake "$BUILD/$name" -DKOBARU_SCREEN_SAVER="$payload" >/dev/null
-done
+# The payload serves this run only: whatever ends the run, the builds go
+# back to the sample, so no later build packages a file given here.
+if [ -n "$payload" ]; then
+  trap 'use_screen_saver ""' EXIT
+  trap 'exit 130' INT TERM
+fi
+use_screen_saver "$payload"
 log "building the pack tool"
 cmake --build "$BUILD/native" --target kobaru-pack -- --quiet
 build i686 x86_64
 
 DIST=$ROOT/dist
+INSIDE=$DIST/inside-the-installer
 PACK=$BUILD/native/tools/pack/kobaru-pack
+SIGNING=$BUILD/i686/signing/state
 rm -rf "$DIST"
-mkdir -p "$DIST"
-cp "$BUILD/i686/packaged/"*.exe "$BUILD/i686/cleaner/Kobaru_ScreenSaver_Cleaner_RA.exe" "$DIST/"
-log "dist/ (32-bit deliverables)"
-ls -l "$DIST"
-for exe in "$DIST"/Inst_Kobaru_ScreenSaver_RA.exe "$DIST"/Kobaru_ScreenSaver_Cleaner.exe; do
-  [ -f "$exe" ] || continue
-  log "contents of $(basename "$exe") (offset, size, container, entry)"
+mkdir -p "$INSIDE"
+cp "$BUILD/i686/packaged/Inst_Kobaru_ScreenSaver_RA.exe" "$DIST/"
+cp "$BUILD/i686/packaged/Kobaru_ScreenSaver_Cleaner.exe" \
+   "$BUILD/i686/packaged/Kobaru_ScreenSaver_Cleaner_RA.exe" "$INSIDE/"
+for exe in "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" "$INSIDE/Kobaru_ScreenSaver_Cleaner.exe"; do
+  log "contents of ${exe#"$ROOT"/} (offset, size, container, entry)"
   "$PACK" list "$exe"
   "$PACK" verify "$exe"
 done
@@ -36,3 +60,34 @@ done
 log "running the packaged x86_64 build under Wine"
 screen_saver=${payload:-$BUILD/x86_64/sample_scr/Kobaru_Senryu_2014.scr}
 /usr/bin/python3 "$ROOT/scripts/demo.py" "$BUILD/x86_64" "$screen_saver"
+
+# One summary: what was built, how it is signed, what to ship.
+signer=$(sed -n 's/^subject=//p' "$SIGNING")
+timestamp_url=$(sed -n 's/^timestamp_url=//p' "$SIGNING")
+if grep -qx 'state=test' "$SIGNING"; then
+  signature="test-signed (throwaway certificate, not trusted by Windows)"
+elif [ -n "$timestamp_url" ]; then
+  signature="signed by $signer, timestamped"
+else
+  signature="signed by $signer, no timestamp"
+fi
+status=0
+log "summary"
+for exe in "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" "$INSIDE/Kobaru_ScreenSaver_Cleaner.exe" \
+           "$INSIDE/Kobaru_ScreenSaver_Cleaner_RA.exe"; do
+  state=$signature
+  if ! osslsigncode verify -CAfile "$SIGNING.trust.pem" -in "$exe" >/dev/null 2>&1; then
+    state="SIGNATURE DOES NOT VERIFY"
+    status=1
+  fi
+  printf '  %-60s %7d bytes  %s\n' "${exe#"$ROOT"/}" "$(stat -c %s "$exe")" "$state"
+done
+echo "  Ship only dist/Inst_Kobaru_ScreenSaver_RA.exe: the uninstaller and the elevated cleaner"
+echo "  travel inside it (dist/inside-the-installer/ holds them as packed, for inspection)."
+echo "  It installs ${payload:-the sample screen saver} into the system directory under the fixed"
+echo "  name \"Kobaru_Senryu_2014.scr\", whatever the file was called."
+if grep -qx 'state=test' "$SIGNING"; then
+  echo "  TEST-SIGNED: Windows shows \"unknown publisher\". To sign for release, set KOBARU_SIGN_PFX"
+  echo "  and KOBARU_SIGN_PASSWORD_FILE (README.md, \"Signing\")."
+fi
+exit $status

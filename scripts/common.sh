@@ -11,7 +11,7 @@ BUILD=$ROOT/build
 
 PACKAGES=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 locales libboost-dev libgtest-dev googletest libbenchmark-dev
-          python3-pefile libarchive-tools time)
+          python3-pefile libarchive-tools time osslsigncode openssl)
 
 log() { printf '\033[1m== %s\033[0m\n' "$*"; }
 
@@ -60,5 +60,16 @@ build() {
   for name in "$@"; do
     log "building $name"
     cmake --build "$BUILD/$name" -- -j"$(nproc)" --quiet
+  done
+}
+
+# use_screen_saver FILE: the screen saver the Windows builds package (empty:
+# the sample). Reconfigures only a build whose choice differs.
+use_screen_saver() {
+  local name
+  for name in i686 x86_64; do
+    if ! grep -qxF "KOBARU_SCREEN_SAVER:FILEPATH=$1" "$BUILD/$name/CMakeCache.txt"; then
+      cmake "$BUILD/$name" -DKOBARU_SCREEN_SAVER="$1" >/dev/null
+    fi
   done
 }
