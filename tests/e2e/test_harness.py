@@ -19,6 +19,7 @@ class TraceDecodingTest(unittest.TestCase):
             '00000000,00051000) ret=1400015a9',
             '0024:Ret  user32.MessageBoxA() retval=ffffffff ret=1400015a9',
             '0024:Ret  user32.GetForegroundWindow() retval=00010020 ret=1',
+            '0050:Ret  user32.GetForegroundWindow() retval=00010099 ret=1',  # another process
             '0024:Call user32.GetTopWindow(00010020) ret=1',
             '0024:Ret  user32.GetTopWindow() retval=00000000 ret=1',
             '0024:Call user32.MessageBoxA(00000000,0021fc30 "x"...,0021fc00 ") ",00000000) ret=1',

@@ -97,6 +97,7 @@ _CALL = re.compile(r"Call user32\.MessageBoxA\(([0-9a-fA-F]+),")
 _FOREGROUND = re.compile(r"Ret  user32\.GetForegroundWindow\(\) retval=([0-9a-fA-F]+)")
 _TOP_CALL = re.compile(r"Call user32\.GetTopWindow\(([0-9a-fA-F]+)\)")
 _TOP_RET = re.compile(r"Ret  user32\.GetTopWindow\(\) retval=([0-9a-fA-F]+)")
+_THREAD = re.compile(r"(?:([0-9a-fA-F]+):)?")
 
 # Functions whose calls the relay trace shows.
 RELAY_INCLUDE = "user32.MessageBoxA;user32.GetForegroundWindow;user32.GetTopWindow"
@@ -105,19 +106,23 @@ RELAY_INCLUDE = "user32.MessageBoxA;user32.GetForegroundWindow;user32.GetTopWind
 def parse_message_boxes(trace):
     """Every MessageBoxA call in a relay trace, in order."""
     boxes = []
-    foreground = top_argument = top = None
+    # The calls before a box, per thread: other processes of the prefix
+    # (Wine's desktop polls GetForegroundWindow) trace theirs in between.
+    before = {}
     for line in trace.splitlines():
+        thread = _THREAD.match(line).group(1)
+        foreground, top_argument, top = before.get(thread, (None, None, None))
         m = _FOREGROUND.search(line)
         if m:
-            foreground = int(m.group(1), 16)
+            before[thread] = (int(m.group(1), 16), top_argument, top)
             continue
         m = _TOP_CALL.search(line)
         if m:
-            top_argument = int(m.group(1), 16)
+            before[thread] = (foreground, int(m.group(1), 16), top)
             continue
         m = _TOP_RET.search(line)
         if m:
-            top = int(m.group(1), 16)
+            before[thread] = (foreground, top_argument, int(m.group(1), 16))
             continue
         m = _CALL.search(line)
         if not m:
@@ -143,7 +148,7 @@ def parse_message_boxes(trace):
         from_foreground = (foreground is not None and top_argument == foreground and
                            top == owner)
         boxes.append(MessageBox(owner, strings[0], strings[1], style, truncated, from_foreground))
-        foreground = top_argument = top = None
+        before.pop(thread, None)
     return boxes
 
 
