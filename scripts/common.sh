@@ -39,6 +39,17 @@ install_missing() {
 # configure NAME [cmake options...]: configures build/NAME once.
 configure() {
   local name=$1; shift
+  # CMake keeps the compilers that a folder was first configured with: a
+  # folder made with others than its toolchain file now names starts afresh.
+  local toolchain=$ROOT/cmake/mingw-$name.cmake compiler
+  if [ -f "$toolchain" ] && [ -d "$BUILD/$name/CMakeFiles" ]; then
+    compiler=$(sed -n 's/^set(CMAKE_CXX_COMPILER \([^ )]*\))$/\1/p' "$toolchain")
+    if ! grep -qs "set(CMAKE_CXX_COMPILER \"[^\"]*/$compiler\")" \
+         "$BUILD/$name"/CMakeFiles/*/CMakeCXXCompiler.cmake; then
+      log "$name was configured with other compilers than $compiler: configuring afresh"
+      rm -rf "${BUILD:?}/$name"
+    fi
+  fi
   if [ ! -f "$BUILD/$name/build.ninja" ]; then
     log "configuring $name"
     cmake -S "$ROOT" -B "$BUILD/$name" -G Ninja "$@" >/dev/null
