@@ -351,18 +351,19 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
     if (!output.empty() && fs::exists(output, ec)) skip = output;
     for (const Operand& o : operands) {
         const std::string prefix = o.pair ? WithBackslashes(o.name) : NameOfPath(o.file);
+        // A bad name is the first complaint. A folder's own name may be empty
+        // ("."): its files then stand at the top.
+        if (!prefix.empty() && NameProblem(prefix) != nullptr) {
+            err << "kobaru-pack: entry name '" << prefix << "' (for " << o.file << ") " << NameProblem(prefix)
+                << "\n";
+            return true;
+        }
         const fs::file_status status = fs::status(o.file, ec);
         if (ec) {
             err << "kobaru-pack: cannot open " << o.file << ": " << ec.message() << "\n";
             return true;
         }
         if (fs::is_directory(status)) {
-            // A folder's own name may be empty ("."): its files then stand at the top.
-            if (!prefix.empty() && NameProblem(prefix) != nullptr) {
-                err << "kobaru-pack: entry name '" << prefix << "' (for " << o.file << ") "
-                    << NameProblem(prefix) << "\n";
-                return true;
-            }
             if (AddFolder(o.file, prefix, skip, inputs, err)) return true;
             continue;
         }
