@@ -267,6 +267,20 @@ std::string FoldCase(std::string name) {
     return name;
 }
 
+// The first folder part of name ("a" and "a\\b" of "a\\b\\c") for which
+// isName holds: an entry that would have to be a file and a folder at once.
+// Empty when there is none.
+template <typename IsName>
+std::string FileAbove(const std::string& name, IsName isName) {
+    std::string folder;
+    const std::vector<std::string> parts = Components(name);
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        folder += (i == 0 ? "" : "\\") + parts[i];
+        if (isName(folder)) return folder;
+    }
+    return std::string();
+}
+
 // ---- Inputs --------------------------------------------------------------------
 
 // One file to store: its name in the archive, its path on disk and its size
@@ -406,16 +420,12 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
     }
     // A name below another entry's name would need that file as a folder.
     for (const Input& input : *inputs) {
-        std::string folder;
-        const std::vector<std::string> parts = Components(input.name);
-        for (size_t i = 0; i + 1 < parts.size(); ++i) {
-            folder += (i == 0 ? "" : "\\") + parts[i];
-            const auto clash = byName.find(folder);
-            if (clash != byName.end()) {
-                err << "kobaru-pack: entry name '" << input.name << "' (for " << input.file
-                    << ") lies below the entry '" << folder << "' (for " << clash->second->file << ")\n";
-                return true;
-            }
+        const std::string folder =
+            FileAbove(input.name, [&](const std::string& n) { return byName.count(n) != 0; });
+        if (!folder.empty()) {
+            err << "kobaru-pack: entry name '" << input.name << "' (for " << input.file << ") lies below the entry '"
+                << folder << "' (for " << byName[folder]->file << ")\n";
+            return true;
         }
     }
     if (total > kMaxArchive) {
@@ -804,8 +814,15 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
         err << "kobaru-pack: extract needs an ARCHIVE" << kSeeHelp;
         return kUsage;
     }
+    // Relative as given: messages name the path the user wrote, and nothing
+    // is written while the working directory is elsewhere.
+    const fs::path dir = options.directory;
     std::error_code ec;
-    const fs::path dir = fs::absolute(options.directory, ec);
+    const fs::file_status dirStatus = fs::status(dir, ec);
+    if (fs::exists(dirStatus) && !fs::is_directory(dirStatus)) {
+        err << "kobaru-pack: " << options.directory << " is not a folder\n";
+        return kFailed;
+    }
     std::string root;
     Index index;
     if (MountAsRoot(plain[0], &root, &index, err)) return kFailed;
@@ -842,6 +859,21 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
                 return kFailed;
             }
             files.emplace_back(EntryPath(dir, name), std::move(bytes));
+        }
+    }
+    // An entry below another entry's name, or below a file already on disk,
+    // would stop the extraction halfway.
+    std::set<std::string> names;
+    for (const auto& item : index) names.insert(item.first);
+    for (const std::string& name : wanted) {
+        const std::string folder = FileAbove(name, [&](const std::string& n) {
+            const fs::file_status onDisk = fs::status(EntryPath(dir, n), ec);
+            return names.count(n) != 0 || (fs::exists(onDisk) && !fs::is_directory(onDisk));
+        });
+        if (!folder.empty()) {
+            err << "kobaru-pack: entry '" << name << "' lies below the file '" << folder
+                << "'; nothing extracted\n";
+            return kFailed;
         }
     }
     size_t kept = 0;
@@ -924,6 +956,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     }
     if (options.against && problems == 0) {
         // Absolute paths: the comparison runs in an empty working directory.
+        std::error_code ec;
         std::map<std::string, std::pair<std::string, std::string> > files;
         for (const Input& input : inputs) files[input.name] = {input.file, fs::absolute(input.file).string()};
         EmptyWorkingDirectory empty;

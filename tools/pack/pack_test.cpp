@@ -243,6 +243,7 @@ TEST_F(PackTool, CommandLines) {
         {{"extract", "ok.pfs"}, kFailed, "one.txt exists; nothing extracted \\(--force"},
         {{"extract", "--force", "ok.pfs"}, kOk, "one.txt"},
         {{"extract", "ok.pfs", "nosuch"}, kFailed, "no entry 'nosuch'"},
+        {{"extract", "-C", "one.txt", "ok.pfs"}, kFailed, "one.txt is not a folder"},
         {{"verify", "ok.pfs", "--against"}, kUsage, "--against needs"},
         {{"verify", "ok.pfs", "--against", "two.bin"}, kFailed, "entry 'one.txt' has no file among"},
         {{"verify", "ok.pfs", "--against", "--entry", "one.txt=two.bin"}, kFailed,
