@@ -75,7 +75,7 @@ bool AddFolder(const std::string& folder, const std::string& prefix, const fs::p
         }
         std::error_code same;
         if (!skip.empty() && fs::equivalent(path, skip, same)) {
-            err << "kobaru-pack: warning: " << path.string() << " is the output; not packed into itself\n";
+            err << "kobaru-pack: warning: " << path.string() << " is the archive itself; left out\n";
             continue;
         }
         Input input;

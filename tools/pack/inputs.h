@@ -58,7 +58,7 @@ std::string FileAbove(const std::string& name, IsName isName) {
 
 // Turns operands into the files to store, folders walked in sorted order.
 // Every name, kind and the total size (plus alreadyUsed bytes) are checked
-// before any file is read; the file at output is never packed into itself.
+// before any file is read; the archive at output is left out of folders.
 // Names that differ only in case are warned about. True on failure, after a
 // one-line message on err.
 bool GatherInputs(const std::vector<Operand>& operands, const std::string& output, uintmax_t alreadyUsed,

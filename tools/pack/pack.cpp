@@ -660,6 +660,8 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 int Verify(const Options& options, std::ostream& out, std::ostream& err) {
+    // The first plain operand is the archive; with --against the rest are
+    // the ENTRYs it was made from.
     std::vector<std::string> plain;
     std::vector<Operand> sources;
     for (const Operand& o : options.operands) {
@@ -668,11 +670,12 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
         } else if (options.against) {
             sources.push_back(o);
         } else {
-            plain.push_back(o.name);
+            err << "kobaru-pack: verify takes one ARCHIVE; ENTRYs follow --against" << kSeeHelp;
+            return kUsage;
         }
     }
-    if (plain.size() != 1) {
-        err << "kobaru-pack: verify needs one ARCHIVE" << kSeeHelp;
+    if (plain.empty()) {
+        err << "kobaru-pack: verify needs an ARCHIVE" << kSeeHelp;
         return kUsage;
     }
     if (options.against && sources.empty()) {
@@ -681,7 +684,7 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     }
     const std::string& path = plain[0];
     std::vector<Input> inputs;
-    if (options.against && GatherInputs(sources, "", 0, &inputs, err)) return kFailed;
+    if (options.against && GatherInputs(sources, plain[0], 0, &inputs, err)) return kFailed;
     std::string root;
     Index index;
     if (MountAsRoot(path, &root, &index, err)) return kFailed;
