@@ -511,19 +511,24 @@ bool MountAsRoot(const std::string& path, std::string* root, Index* index, std::
     return false;
 }
 
-// Opens every entry as the installer would; one line per problem. The number
-// of problems found.
+// Opens every entry as the installer would and checks that it could be
+// extracted; one line per problem. The number of problems found.
 int CheckEntries(const Index& index, std::ostream& err) {
     EmptyWorkingDirectory empty;
     if (!empty.ok()) {
         err << "kobaru-pack: cannot make an empty temporary folder\n";
         return 1;
     }
+    std::set<std::string> names;
+    for (const auto& item : index) names.insert(item.first);
     int problems = 0;
     for (const auto& item : index) {
         tamarin::CPackFile file;
         std::string error;
-        if (OpenEntry(item.first, item.second, &file, &error)) {
+        const std::string folder =
+            FileAbove(item.first, [&](const std::string& n) { return names.count(n) != 0; });
+        if (!folder.empty()) error = "lies below the entry '" + folder + "', so it cannot be extracted";
+        if (!error.empty() || OpenEntry(item.first, item.second, &file, &error)) {
             err << "kobaru-pack: entry '" << item.first << "' " << error << "\n";
             ++problems;
         }
