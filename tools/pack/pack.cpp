@@ -97,13 +97,13 @@ struct Options {
 };
 
 // Each option with the commands it belongs to.
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
     const char* commands;
 };
 
-const OptionSpec kOptions[] = {
+const OptionRule kOptions[] = {
     {"--version", true, "create append"},  {"-o", true, "create append"},
     {"--output", true, "create append"},   {"--entry", true, "create append verify"},
     {"-e", true, "create append verify"},  {"--trailer", false, "append"},
@@ -113,8 +113,8 @@ const OptionSpec kOptions[] = {
     {"--against", false, "verify"},
 };
 
-bool Belongs(const OptionSpec& spec, const std::string& command) {
-    const std::string list = std::string(" ") + spec.commands + " ";
+bool Belongs(const OptionRule& rule, const std::string& command) {
+    const std::string list = std::string(" ") + rule.commands + " ";
     return list.find(" " + command + " ") != std::string::npos;
 }
 
@@ -136,19 +136,19 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : kOptions) {
-            if (a == s.name) spec = &s;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& s : kOptions) {
+            if (a == s.name) rule = &s;
         }
-        if (spec == nullptr) {
+        if (rule == nullptr) {
             err << "kobaru-pack: unknown option " << a << kSeeHelp;
             return true;
         }
-        if (!Belongs(*spec, options->command)) {
+        if (!Belongs(*rule, options->command)) {
             err << "kobaru-pack: " << a << " does not belong to " << options->command << kSeeHelp;
             return true;
         }
-        if (!spec->takesValue) {
+        if (!rule->takesValue) {
             if (a == "--trailer") options->trailer = true;
             if (a == "--quiet" || a == "-q") options->quiet = true;
             if (a == "--force" || a == "-f") options->force = true;
