@@ -25,7 +25,7 @@ def package(image, entries, out, version="pf2", placement="header"):
 
 def list_entries(archive):
     """{name: (offset, size, container)} as the pack tool lists them."""
-    proc = subprocess.run([PACK, "list", str(archive)], check=True, stdout=subprocess.PIPE)
+    proc = subprocess.run([PACK, "list", "--quiet", str(archive)], check=True, stdout=subprocess.PIPE)
     listed = {}
     for line in proc.stdout.decode("latin-1").splitlines():
         offset, size, container, name = line.split("\t", 3)

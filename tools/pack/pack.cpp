@@ -3,18 +3,30 @@
 // is what the installer will read.
 #include "pack.h"
 
+#include "inputs.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <list>
+#include <map>
+#include <memory>
+#include <new>
 #include <random>
 #include <set>
 #include <system_error>
 
+#include "tamarin/memory.h"
 #include "tamarin/pack_file.h"
-#include "tamarin/path.h"
 #include "tamarin_writer/writer.h"
+
+#ifndef KOBARU_VERSION
+#define KOBARU_VERSION "unknown"
+#endif
 
 namespace kobaru_pack {
 
@@ -26,26 +38,48 @@ const char kUsageText[] =
     "usage:\n"
     "  kobaru-pack create  [--version pfN] -o ARCHIVE ENTRY...\n"
     "  kobaru-pack append  [--version pfN] [--trailer] -o OUTPUT EXECUTABLE ENTRY...\n"
-    "  kobaru-pack list    ARCHIVE\n"
-    "  kobaru-pack extract [-C DIR] ARCHIVE [NAME...]\n"
-    "  kobaru-pack verify  ARCHIVE [--expect NAME]...\n"
-    "ENTRY is FILE (stored under the name FILE exactly as given) or\n"
-    "--entry NAME=FILE. pfN is pf0, pf1, pf2 (default) or pf3. append records\n"
-    "the archive start in the header word at offset 28, or with --trailer in\n"
-    "the last 4 bytes. ARCHIVE may be a packaged executable.\n";
+    "  kobaru-pack list    [--quiet] ARCHIVE\n"
+    "  kobaru-pack extract [--force] [-C DIR] ARCHIVE [NAME...]\n"
+    "  kobaru-pack verify  ARCHIVE [--expect NAME]... [--against ENTRY...]\n"
+    "  kobaru-pack help | -h | --help | --version\n"
+    "\n"
+    "ENTRY is a FILE, a FOLDER or --entry NAME=PATH. A FILE is stored under its\n"
+    "path as given; a FOLDER as every file below it, named by the folder's path\n"
+    "and the file's path inside it, in sorted order. --entry stores the file or\n"
+    "folder PATH under NAME instead. Names use \"\\\" between folders (\"/\" is\n"
+    "turned into \"\\\") and are stored as the bytes given, unconverted: Shift-JIS\n"
+    "(code page 932) for this product. Names that are empty, absolute, hold a\n"
+    "drive letter, \":\" or \"..\", or collide with another name are refused;\n"
+    "names that differ only in case are warned about (the reader tells them\n"
+    "apart, Windows folders do not).\n"
+    "\n"
+    "pfN is pf0, pf1, pf2 (default) or pf3. append records the archive start in\n"
+    "the header word at offset 28, or with --trailer in the last 4 bytes (a\n"
+    "trailer does not survive Authenticode signing). ARCHIVE may be a packaged\n"
+    "executable.\n"
+    "list prints a header line (unless --quiet), then one tab-separated line per\n"
+    "entry: offset (position of its first byte in the container), size in\n"
+    "bytes, container (the file that holds it), entry name. It fails on any\n"
+    "archive that verify rejects.\n"
+    "extract writes the entries (all, or the NAMEs) below DIR (default .),\n"
+    "making their folders; an existing file is kept unless --force.\n"
+    "verify checks structure only: the index, that every name is safe and opens,\n"
+    "and that every entry lies inside its file. The format has no checksum, so a\n"
+    "changed entry byte passes unless --against gives the ENTRYs the archive was\n"
+    "made from: every entry is then compared byte for byte, and a missing, extra\n"
+    "or different entry fails. --expect NAME, repeated, gives the exact set of\n"
+    "names the archive must hold.\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
-// One command-line operand: a plain argument (for create and append a file
-// stored under its own name) or an --entry NAME=FILE pair.
-struct Operand {
-    std::string name;
-    std::string file;
-    bool pair = false;
-};
+const char kSeeHelp[] = " (see kobaru-pack help)\n";
 
 struct Options {
     std::string command;
     tamarin_writer::Version version = tamarin_writer::kPf2;
     bool trailer = false;
+    bool quiet = false;
+    bool force = false;
+    bool against = false;
     std::string output;
     std::string directory = ".";
     std::vector<Operand> operands;  // in command-line order
@@ -62,18 +96,36 @@ struct Options {
     }
 };
 
-// True on failure, after a message on err.
+// Each option with the commands it belongs to.
+struct OptionRule {
+    const char* name;
+    bool takesValue;
+    const char* commands;
+};
+
+const OptionRule kOptions[] = {
+    {"--version", true, "create append"},  {"-o", true, "create append"},
+    {"--output", true, "create append"},   {"--entry", true, "create append verify"},
+    {"-e", true, "create append verify"},  {"--trailer", false, "append"},
+    {"--quiet", false, "list"},            {"-q", false, "list"},
+    {"-C", true, "extract"},               {"--force", false, "extract"},
+    {"-f", false, "extract"},              {"--expect", true, "verify"},
+    {"--against", false, "verify"},
+};
+
+bool Belongs(const OptionRule& rule, const std::string& command) {
+    const std::string list = std::string(" ") + rule.commands + " ";
+    return list.find(" " + command + " ") != std::string::npos;
+}
+
+// True on failure, after a one-line message on err.
 bool Parse(const std::vector<std::string>& args, Options* options, std::ostream& err) {
-    if (args.empty()) {
-        err << kUsageText;
-        return true;
-    }
     options->command = args[0];
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.empty()) {
-            err << "kobaru-pack: empty argument\n";
+            err << "kobaru-pack: empty argument" << kSeeHelp;
             return true;
         }
         if (optionsEnded || a[0] != '-' || a == "-") {
@@ -84,18 +136,27 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             optionsEnded = true;
             continue;
         }
-        if (a == "--trailer") {
-            options->trailer = true;
-            continue;
+        const OptionRule* rule = nullptr;
+        for (const OptionRule& s : kOptions) {
+            if (a == s.name) rule = &s;
         }
-        const bool takesValue = a == "--version" || a == "-o" || a == "--output" || a == "--entry" ||
-                                a == "-e" || a == "-C" || a == "--expect";
-        if (!takesValue) {
-            err << "kobaru-pack: unknown option " << a << "\n";
+        if (rule == nullptr) {
+            err << "kobaru-pack: unknown option " << a << kSeeHelp;
             return true;
         }
+        if (!Belongs(*rule, options->command)) {
+            err << "kobaru-pack: " << a << " does not belong to " << options->command << kSeeHelp;
+            return true;
+        }
+        if (!rule->takesValue) {
+            if (a == "--trailer") options->trailer = true;
+            if (a == "--quiet" || a == "-q") options->quiet = true;
+            if (a == "--force" || a == "-f") options->force = true;
+            if (a == "--against") options->against = true;
+            continue;
+        }
         if (i + 1 >= args.size()) {
-            err << "kobaru-pack: " << a << " needs a value\n";
+            err << "kobaru-pack: " << a << " needs a value" << kSeeHelp;
             return true;
         }
         const std::string& value = args[++i];
@@ -112,9 +173,10 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             options->expected.push_back(value);
             options->expectGiven = true;
         } else {
+            // An empty NAME is let through to be refused with the other bad names.
             const size_t eq = value.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == value.size()) {
-                err << "kobaru-pack: --entry wants NAME=FILE, got '" << value << "'\n";
+            if (eq == std::string::npos || eq + 1 == value.size()) {
+                err << "kobaru-pack: --entry wants NAME=PATH, got '" << value << "'\n";
                 return true;
             }
             options->operands.push_back(Operand{value.substr(0, eq), value.substr(eq + 1), true});
@@ -123,29 +185,23 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
     return false;
 }
 
-bool BuildArchive(const std::vector<Operand>& entries, tamarin_writer::Version version,
+// Reads every input into an archive. True on failure, after a message.
+bool BuildArchive(const std::vector<Input>& inputs, tamarin_writer::Version version,
                   tamarin_writer::Archive* archive, std::ostream& err) {
-    if (entries.empty()) {
-        err << "kobaru-pack: no entries given\n";
-        return true;
-    }
     archive->version = version;
-    std::set<std::string> names;
-    for (const Operand& item : entries) {
-        // Checked before any file is read, so the name is the first complaint.
-        if (version == tamarin_writer::kPf0 && item.name.size() > 259) {
-            err << "kobaru-pack: entry name '" << item.name << "' is " << item.name.size()
+    // Checked before any file is read, so the name is the first complaint.
+    for (const Input& input : inputs) {
+        if (version == tamarin_writer::kPf0 && input.name.size() > 259) {
+            err << "kobaru-pack: entry name '" << input.name << "' is " << input.name.size()
                 << " bytes; a pf0 record holds at most 259\n";
             return true;
         }
-        if (!names.insert(item.name).second) {
-            err << "kobaru-pack: entry name '" << item.name << "' given twice\n";
-            return true;
-        }
+    }
+    for (const Input& input : inputs) {
         tamarin_writer::Entry entry;
-        entry.name = item.name;
+        entry.name = input.name;
         std::string error;
-        if (tamarin_writer::ReadWholeFile(item.file, &entry.data, &error)) {
+        if (tamarin_writer::ReadWholeFile(input.file, &entry.data, &error)) {
             err << "kobaru-pack: " << error << "\n";
             return true;
         }
@@ -156,11 +212,19 @@ bool BuildArchive(const std::vector<Operand>& entries, tamarin_writer::Version v
 
 int Create(const Options& options, std::ostream& out, std::ostream& err) {
     if (options.output.empty()) {
-        err << "kobaru-pack: create needs -o ARCHIVE\n";
+        err << "kobaru-pack: create needs -o ARCHIVE" << kSeeHelp;
         return kUsage;
     }
+    if (options.operands.empty()) {
+        err << "kobaru-pack: no entries given" << kSeeHelp;
+        return kUsage;
+    }
+    std::vector<Input> inputs;
     tamarin_writer::Archive archive;
-    if (BuildArchive(options.operands, options.version, &archive, err)) return kFailed;
+    if (GatherInputs(options.operands, options.output, 0, &inputs, err) ||
+        BuildArchive(inputs, options.version, &archive, err)) {
+        return kFailed;
+    }
     tamarin_writer::Encoded encoded;
     std::string error;
     if (tamarin_writer::EncodeArchive(archive, 0, &encoded, &error) ||
@@ -175,18 +239,30 @@ int Create(const Options& options, std::ostream& out, std::ostream& err) {
 
 int Append(const Options& options, std::ostream& out, std::ostream& err) {
     if (options.output.empty() || options.operands.empty() || options.operands[0].pair) {
-        err << "kobaru-pack: append needs -o OUTPUT and an EXECUTABLE before the entries\n";
+        err << "kobaru-pack: append needs -o OUTPUT and an EXECUTABLE before the entries" << kSeeHelp;
         return kUsage;
     }
+    if (options.operands.size() == 1) {
+        err << "kobaru-pack: no entries given" << kSeeHelp;
+        return kUsage;
+    }
+    if (options.trailer) {
+        err << "kobaru-pack: warning: a trailer word does not survive Authenticode signing, which "
+               "appends to the file; sign only with the header word\n";
+    }
     const std::string& executable = options.operands[0].file;
+    std::error_code ec;
+    const uintmax_t imageSize = fs::file_size(executable, ec);
+    const std::vector<Operand> entries(options.operands.begin() + 1, options.operands.end());
+    std::vector<Input> inputs;
+    if (GatherInputs(entries, options.output, ec ? 0 : imageSize, &inputs, err)) return kFailed;
     std::string image, error;
     if (tamarin_writer::ReadWholeFile(executable, &image, &error)) {
         err << "kobaru-pack: " << error << "\n";
         return kFailed;
     }
-    const std::vector<Operand> entries(options.operands.begin() + 1, options.operands.end());
     tamarin_writer::Archive archive;
-    if (BuildArchive(entries, options.version, &archive, err)) return kFailed;
+    if (BuildArchive(inputs, options.version, &archive, err)) return kFailed;
     tamarin_writer::Encoded encoded;
     const tamarin_writer::Placement placement =
         options.trailer ? tamarin_writer::kTrailerWord : tamarin_writer::kHeaderWord;
@@ -204,14 +280,82 @@ int Append(const Options& options, std::ostream& out, std::ostream& err) {
     return kOk;
 }
 
-// Mounts path and returns its index sorted by name. True on failure.
-bool LoadIndex(const std::string& path, std::vector<std::pair<std::string, tamarin::CPackFile::CHeader> >* index,
-               std::ostream& err) {
+// ---- Reading archives --------------------------------------------------------
+
+typedef std::vector<std::pair<std::string, tamarin::CPackFile::CHeader> > Index;
+
+// Closes a C stream when it goes.
+struct StreamCloser {
+    void operator()(FILE* stream) const { std::fclose(stream); }
+};
+typedef std::unique_ptr<FILE, StreamCloser> Stream;
+
+// Reads length bytes at position; false when they are not all there.
+bool ReadAt(FILE* stream, uint64_t position, unsigned char* bytes, size_t length) {
+    return position <= static_cast<uint64_t>(INT32_MAX) &&
+           std::fseek(stream, static_cast<long>(position), SEEK_SET) == 0 &&
+           std::fread(bytes, 1, length, stream) == length;
+}
+
+// Checks what the reader does not: that the path is a readable file and that
+// the index it will decode lies whole inside it. The reader reads a cut index
+// as zero bytes, which would pass for entries. True on failure, after a message.
+bool CheckContainer(const std::string& path, std::ostream& err) {
     std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        err << "kobaru-pack: cannot open " << path << "\n";
+    const fs::file_status status = fs::status(path, ec);
+    if (ec) {
+        err << "kobaru-pack: cannot open " << path << ": " << ec.message() << "\n";
         return true;
     }
+    if (fs::is_directory(status)) {
+        err << "kobaru-pack: " << path << " is a folder\n";
+        return true;
+    }
+    if (!fs::is_regular_file(status)) {
+        err << "kobaru-pack: " << path << " is not a regular file (a device, pipe or socket)\n";
+        return true;
+    }
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) {
+        err << "kobaru-pack: cannot open " << path << ": " << ec.message() << "\n";
+        return true;
+    }
+    if (size > kMaxArchive) {
+        err << "kobaru-pack: " << path << " is " << size << " bytes; an archive holds at most 2 GiB\n";
+        return true;
+    }
+    Stream stream(std::fopen(path.c_str(), "rb"));
+    if (!stream) {
+        err << "kobaru-pack: cannot open " << path << ": " << std::strerror(errno) << "\n";
+        return true;
+    }
+    // Where the reader looks for the magic: behind an executable, the header
+    // word at offset 28, else the trailer word.
+    unsigned char head[32] = {};
+    const bool executable = ReadAt(stream.get(), 0, head, 2) && head[0] == 'M' && head[1] == 'Z';
+    uint64_t start = 0;
+    if (executable) {
+        unsigned char word[4] = {};
+        if (ReadAt(stream.get(), 28, word, 4)) start = tamarin::DecodeWord(word);
+        if (start == 0 && size >= 4 && ReadAt(stream.get(), size - 4, word, 4)) start = tamarin::DecodeWord(word);
+    }
+    unsigned char magic[7] = {};
+    const bool whole = ReadAt(stream.get(), start, magic, 7);
+    if (!whole || magic[0] != 'p' || magic[1] != 'f' || magic[2] < '0' || magic[2] > '3') {
+        err << "kobaru-pack: " << path << (executable ? ": executable carries no archive\n" : ": not an archive\n");
+        return true;
+    }
+    const uint64_t count = tamarin::DecodeWord(magic + 3);
+    const uint64_t indexLength = magic[2] == '0' ? count * 268 : count;
+    if (indexLength > size - start - 7) {
+        err << "kobaru-pack: " << path << ": the index runs past the end of the file (cut short?)\n";
+        return true;
+    }
+    return false;
+}
+
+// Mounts path and returns its index sorted by name. True on failure.
+bool LoadIndex(const std::string& path, Index* index, std::ostream& err) {
     tamarin::CPackFile reader;
     std::list<std::string> names;
     if (reader.ListEntries(path.c_str(), names)) {
@@ -223,21 +367,6 @@ bool LoadIndex(const std::string& path, std::vector<std::pair<std::string, tamar
     std::sort(index->begin(), index->end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     return false;
-}
-
-int List(const Options& options, std::ostream& out, std::ostream& err) {
-    const std::vector<std::string> plain = options.Plain();
-    if (plain.size() != 1) {
-        err << "kobaru-pack: list needs one ARCHIVE\n";
-        return kUsage;
-    }
-    std::vector<std::pair<std::string, tamarin::CPackFile::CHeader> > index;
-    if (LoadIndex(plain[0], &index, err)) return kFailed;
-    for (const auto& item : index) {
-        out << item.second.offset << "\t" << item.second.size << "\t" << item.second.containerPath << "\t"
-            << item.first << "\n";
-    }
-    return kOk;
 }
 
 // An empty working directory while it lives: CPackFile::Open tries a plain
@@ -273,31 +402,45 @@ private:
     bool m_ok = false;
 };
 
-// Reads a whole entry of the root archive. True on failure with a reason.
-bool ReadEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, std::string* bytes,
+// Opens an entry of the root archive as the installer would, after checking
+// its name and that it lies inside its container. True on failure with a
+// reason.
+bool OpenEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, tamarin::CPackFile* file,
                std::string* error) {
-    if (name.find('\0') != std::string::npos) {
-        *error = "holds a zero byte and cannot be asked for";
+    if (const char* problem = NameProblem(name)) {
+        *error = problem;
         return true;
     }
-    // Checked before the buffer is made: a damaged size must not decide an
+    // Checked before any buffer is made: a damaged size must not decide an
     // allocation of up to 4 GiB.
     std::error_code ec;
     const uintmax_t containerSize = fs::file_size(header.containerPath, ec);
     if (ec || header.offset > containerSize || header.size > containerSize - header.offset) {
-        *error = "(" + std::to_string(header.offset) + ", " + std::to_string(header.size) +
-                 ") lies outside " + header.containerPath;
+        *error = "(" + std::to_string(header.offset) + ", " + std::to_string(header.size) + ") lies outside " +
+                 header.containerPath;
         return true;
     }
-    tamarin::CPackFile file;
-    if (file.Open(name.c_str())) {
+    if (file->Open(name.c_str())) {
         *error = "cannot be opened";
         return true;
     }
-    if (file.GetContainerPath() != header.containerPath) {
-        *error = "opens from " + file.GetContainerPath() + " instead of " + header.containerPath;
+    if (file->GetContainerPath() != header.containerPath) {
+        *error = "opens from " + file->GetContainerPath() + " instead of " + header.containerPath;
         return true;
     }
+    if (file->GetSize() != static_cast<int32_t>(header.size)) {
+        *error = "opens with " + std::to_string(file->GetSize()) + " bytes instead of " +
+                 std::to_string(header.size);
+        return true;
+    }
+    return false;
+}
+
+// Reads a whole entry of the root archive. True on failure with a reason.
+bool ReadEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, std::string* bytes,
+               std::string* error) {
+    tamarin::CPackFile file;
+    if (OpenEntry(name, header, &file, error)) return true;
     std::string buffer(header.size, '\0');
     const uint32_t got = buffer.empty() ? 0 : file.Read(&buffer[0], header.size);
     if (got != header.size) {
@@ -308,14 +451,59 @@ bool ReadEntry(const std::string& name, const tamarin::CPackFile::CHeader& heade
     return false;
 }
 
-// The archive's index is decoded with the archive path made absolute and set
-// as the root archive, so entries open from any working directory.
-bool MountAsRoot(const std::string& path, std::string* root,
-                 std::vector<std::pair<std::string, tamarin::CPackFile::CHeader> >* index, std::ostream& err) {
+// Compares an entry with a file chunk by chunk. True on any difference or
+// failure, with a reason.
+// path is what the user gave, opened as the absolute file.
+bool CompareEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, const std::string& path,
+                  const std::string& file, std::string* error) {
+    tamarin::CPackFile entry;
+    if (OpenEntry(name, header, &entry, error)) return true;
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(file, ec);
+    if (ec) {
+        *error = "cannot be compared: cannot open " + path + ": " + ec.message();
+        return true;
+    }
+    if (size != header.size) {
+        *error = "is " + std::to_string(header.size) + " bytes, " + path + " is " + std::to_string(size);
+        return true;
+    }
+    Stream stream(std::fopen(file.c_str(), "rb"));
+    if (!stream) {
+        *error = "cannot be compared: cannot open " + path + ": " + std::strerror(errno);
+        return true;
+    }
+    std::vector<char> packed(1 << 16), disk(1 << 16);
+    for (uint64_t done = 0; done < size;) {
+        const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(packed.size(), size - done));
+        const uint32_t got = entry.Read(packed.data(), want);
+        if (std::fread(disk.data(), 1, want, stream.get()) != want) {
+            *error = "cannot be compared: cannot read " + path + ": " + std::strerror(errno);
+            return true;
+        }
+        if (got != want) {
+            *error = "reads " + std::to_string(done + got) + " of " + std::to_string(size) + " bytes";
+            return true;
+        }
+        const auto mismatch = std::mismatch(packed.begin(), packed.begin() + want, disk.begin());
+        if (mismatch.first != packed.begin() + want) {
+            *error = "differs from " + path + " at byte " + std::to_string(done + (mismatch.first - packed.begin()));
+            return true;
+        }
+        done += want;
+    }
+    return false;
+}
+
+// Checks the container, then decodes its index with the archive path made
+// absolute and set as the root archive, so entries open from any working
+// directory.
+bool MountAsRoot(const std::string& path, std::string* root, Index* index, std::ostream& err) {
+    if (CheckContainer(path, err)) return true;
     std::error_code ec;
     *root = fs::absolute(path, ec).string();
     if (ec) {
-        err << "kobaru-pack: cannot resolve " << path << "\n";
+        err << "kobaru-pack: cannot resolve " << path << ": " << ec.message() << "\n";
         return true;
     }
     if (LoadIndex(*root, index, err)) return true;
@@ -323,41 +511,85 @@ bool MountAsRoot(const std::string& path, std::string* root,
     return false;
 }
 
-// Where an entry goes below dir; names split at backslashes where a
-// character begins. False for names that would leave dir.
-bool EntryPath(const fs::path& dir, const std::string& name, fs::path* target) {
-    std::vector<std::string> parts;
-    tamarin::SplitTokens(name.c_str(), parts, "\\");
-    fs::path result = dir;
-    for (const std::string& part : parts) {
-        if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos ||
-            part.find(':') != std::string::npos) {
-            return false;
-        }
-        result /= part;
+// Opens every entry as the installer would and checks that it could be
+// extracted; one line per problem. The number of problems found.
+int CheckEntries(const Index& index, std::ostream& err) {
+    EmptyWorkingDirectory empty;
+    if (!empty.ok()) {
+        err << "kobaru-pack: cannot make an empty temporary folder\n";
+        return 1;
     }
-    *target = result;
-    return true;
+    std::set<std::string> names;
+    for (const auto& item : index) names.insert(item.first);
+    int problems = 0;
+    for (const auto& item : index) {
+        tamarin::CPackFile file;
+        std::string error;
+        const std::string folder =
+            FileAbove(item.first, [&](const std::string& n) { return names.count(n) != 0; });
+        if (!folder.empty()) error = "lies below the entry '" + folder + "', so it cannot be extracted";
+        if (!error.empty() || OpenEntry(item.first, item.second, &file, &error)) {
+            err << "kobaru-pack: entry '" << item.first << "' " << error << "\n";
+            ++problems;
+        }
+    }
+    return problems;
+}
+
+int List(const Options& options, std::ostream& out, std::ostream& err) {
+    const std::vector<std::string> plain = options.Plain();
+    if (plain.size() != 1) {
+        err << "kobaru-pack: list needs one ARCHIVE" << kSeeHelp;
+        return kUsage;
+    }
+    std::string root;
+    Index index;
+    if (MountAsRoot(plain[0], &root, &index, err) || CheckEntries(index, err) != 0) return kFailed;
+    if (!options.quiet) out << "offset\tsize\tcontainer\tentry\n";
+    for (const auto& item : index) {
+        // Containers are shown as the path given (volumes too), not made absolute.
+        std::string container = item.second.containerPath;
+        if (container.compare(0, root.size(), root) == 0) container = plain[0] + container.substr(root.size());
+        out << item.second.offset << "\t" << item.second.size << "\t" << container << "\t" << item.first << "\n";
+    }
+    return kOk;
+}
+
+// Where an entry goes below dir; names split at backslashes where a
+// character begins. Only called for names NameProblem accepts.
+fs::path EntryPath(const fs::path& dir, const std::string& name) {
+    fs::path result = dir;
+    for (const std::string& part : Components(name)) result /= part;
+    return result;
 }
 
 int Extract(const Options& options, std::ostream& out, std::ostream& err) {
     const std::vector<std::string> plain = options.Plain();
     if (plain.empty()) {
-        err << "kobaru-pack: extract needs an ARCHIVE\n";
+        err << "kobaru-pack: extract needs an ARCHIVE" << kSeeHelp;
         return kUsage;
     }
+    // Relative as given: messages name the path the user wrote, and nothing
+    // is written while the working directory is elsewhere.
+    const fs::path dir = options.directory;
     std::error_code ec;
-    const fs::path dir = fs::absolute(options.directory, ec);
+    const fs::file_status dirStatus = fs::status(dir, ec);
+    if (fs::exists(dirStatus) && !fs::is_directory(dirStatus)) {
+        err << "kobaru-pack: " << options.directory << " is not a folder\n";
+        return kFailed;
+    }
     std::string root;
-    std::vector<std::pair<std::string, tamarin::CPackFile::CHeader> > index;
+    Index index;
     if (MountAsRoot(plain[0], &root, &index, err)) return kFailed;
 
-    std::vector<std::string> wanted(plain.begin() + 1, plain.end());
+    std::vector<std::string> wanted;
+    for (size_t i = 1; i < plain.size(); ++i) wanted.push_back(WithBackslashes(plain[i]));
     if (wanted.empty()) {
         for (const auto& item : index) wanted.push_back(item.first);
     }
-    // Every entry is read before anything is written, so a damaged archive
-    // leaves no partial extraction behind.
+    // Every entry is read and every target checked before anything is
+    // written, so a damaged archive or a kept file leaves no partial
+    // extraction behind.
     std::vector<std::pair<fs::path, std::string> > files;
     {
         EmptyWorkingDirectory empty;
@@ -372,9 +604,8 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
                 err << "kobaru-pack: no entry '" << name << "' in " << plain[0] << "\n";
                 return kFailed;
             }
-            fs::path target;
-            if (!EntryPath(dir, name, &target)) {
-                err << "kobaru-pack: entry name '" << name << "' is not a safe file name\n";
+            if (const char* problem = NameProblem(name)) {
+                err << "kobaru-pack: entry name '" << name << "' " << problem << "; not extracted\n";
                 return kFailed;
             }
             std::string bytes, error;
@@ -382,12 +613,48 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
                 err << "kobaru-pack: entry '" << name << "' " << error << "\n";
                 return kFailed;
             }
-            files.emplace_back(target, std::move(bytes));
+            files.emplace_back(EntryPath(dir, name), std::move(bytes));
         }
+    }
+    // An entry below another entry's name, or below a file already on disk,
+    // would stop the extraction halfway.
+    std::set<std::string> names;
+    for (const auto& item : index) names.insert(item.first);
+    for (const std::string& name : wanted) {
+        const std::string folder = FileAbove(name, [&](const std::string& n) {
+            const fs::file_status onDisk = fs::status(EntryPath(dir, n), ec);
+            return names.count(n) != 0 || (fs::exists(onDisk) && !fs::is_directory(onDisk));
+        });
+        if (!folder.empty()) {
+            err << "kobaru-pack: entry '" << name << "' lies below the file '" << folder
+                << "'; nothing extracted\n";
+            return kFailed;
+        }
+    }
+    size_t kept = 0;
+    std::string firstKept;
+    for (const auto& file : files) {
+        const fs::file_status status = fs::symlink_status(file.first, ec);
+        if (fs::is_directory(status)) {
+            err << "kobaru-pack: " << file.first.string() << " is a folder; not replaced by an entry\n";
+            return kFailed;
+        }
+        if (fs::exists(status) && !options.force && kept++ == 0) firstKept = file.first.string();
+    }
+    if (kept != 0) {
+        err << "kobaru-pack: " << firstKept << " exists";
+        if (kept > 1) err << " (and " << kept - 1 << " more)";
+        err << "; nothing extracted (--force replaces existing files)\n";
+        return kFailed;
     }
     for (const auto& file : files) {
         std::string error;
         fs::create_directories(file.first.parent_path(), ec);
+        if (ec) {
+            err << "kobaru-pack: cannot make folder " << file.first.parent_path().string() << ": " << ec.message()
+                << "\n";
+            return kFailed;
+        }
         if (tamarin_writer::WriteFileAtomically(file.first.string(), file.second, &error)) {
             err << "kobaru-pack: " << error << "\n";
             return kFailed;
@@ -398,42 +665,38 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 int Verify(const Options& options, std::ostream& out, std::ostream& err) {
-    const std::vector<std::string> plain = options.Plain();
-    if (plain.size() != 1) {
-        err << "kobaru-pack: verify needs one ARCHIVE\n";
+    // The first plain operand is the archive; with --against the rest are
+    // the ENTRYs it was made from.
+    std::vector<std::string> plain;
+    std::vector<Operand> sources;
+    for (const Operand& o : options.operands) {
+        if (!o.pair && plain.empty()) {
+            plain.push_back(o.name);
+        } else if (options.against) {
+            sources.push_back(o);
+        } else {
+            err << "kobaru-pack: verify takes one ARCHIVE; ENTRYs follow --against" << kSeeHelp;
+            return kUsage;
+        }
+    }
+    if (plain.empty()) {
+        err << "kobaru-pack: verify needs an ARCHIVE" << kSeeHelp;
+        return kUsage;
+    }
+    if (options.against && sources.empty()) {
+        err << "kobaru-pack: --against needs the ENTRYs the archive was made from" << kSeeHelp;
         return kUsage;
     }
     const std::string& path = plain[0];
-    std::string bytes, error;
-    if (tamarin_writer::ReadWholeFile(path, &bytes, &error)) {
-        err << "kobaru-pack: " << error << "\n";
-        return kFailed;
-    }
-    if (bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z' && !tamarin_writer::CarriesArchive(bytes)) {
-        err << "kobaru-pack: " << path << ": executable carries no archive\n";
-        return kFailed;
-    }
+    std::vector<Input> inputs;
+    if (options.against && GatherInputs(sources, plain[0], 0, &inputs, err)) return kFailed;
     std::string root;
-    std::vector<std::pair<std::string, tamarin::CPackFile::CHeader> > index;
+    Index index;
     if (MountAsRoot(path, &root, &index, err)) return kFailed;
 
-    int problems = 0;
+    int problems = CheckEntries(index, err);
     std::set<std::string> names;
-    {
-        EmptyWorkingDirectory empty;
-        if (!empty.ok()) {
-            err << "kobaru-pack: cannot make an empty temporary folder\n";
-            return kFailed;
-        }
-        for (const auto& item : index) {
-            names.insert(item.first);
-            std::string content;
-            if (ReadEntry(item.first, item.second, &content, &error)) {
-                err << "kobaru-pack: entry '" << item.first << "' " << error << "\n";
-                ++problems;
-            }
-        }
-    }
+    for (const auto& item : index) names.insert(item.first);
     if (options.expectGiven) {
         const std::set<std::string> expected(options.expected.begin(), options.expected.end());
         for (const std::string& name : expected) {
@@ -449,34 +712,79 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
             }
         }
     }
+    if (options.against && problems == 0) {
+        // Absolute paths: the comparison runs in an empty working directory.
+        std::error_code ec;
+        std::map<std::string, std::pair<std::string, std::string> > files;
+        for (const Input& input : inputs) files[input.name] = {input.file, fs::absolute(input.file, ec).string()};
+        EmptyWorkingDirectory empty;
+        for (const auto& item : index) {
+            const auto file = files.find(item.first);
+            std::string error;
+            if (file == files.end()) {
+                err << "kobaru-pack: entry '" << item.first << "' has no file among the ones given\n";
+                ++problems;
+            } else if (!empty.ok() ||
+                       CompareEntry(item.first, item.second, file->second.first, file->second.second, &error)) {
+                err << "kobaru-pack: entry '" << item.first << "' " << (empty.ok() ? error : "cannot be read") << "\n";
+                ++problems;
+            }
+        }
+        for (const Input& input : inputs) {
+            if (names.count(input.name) == 0) {
+                err << "kobaru-pack: missing entry '" << input.name << "' (for " << input.file << ")\n";
+                ++problems;
+            }
+        }
+    }
     if (problems != 0) return kFailed;
-    out << path << ": " << index.size() << " entries ok\n";
+    out << path << ": " << index.size() << " entries, structure ok"
+        << (options.against ? ", every entry matches its file\n"
+                            : " (entry bytes not checked: the format has no checksum; see --against)\n");
     return kOk;
+}
+
+int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        err << kUsageText;
+        return kUsage;
+    }
+    const std::string& command = args[0];
+    if (command == "help" || command == "-h" || command == "--help") {
+        out << kUsageText;
+        return kOk;
+    }
+    if (command == "--version") {
+        out << "kobaru-pack " << KOBARU_VERSION << "\n";
+        return kOk;
+    }
+    Options options;
+    if (command != "create" && command != "append" && command != "list" && command != "extract" &&
+        command != "verify") {
+        err << "kobaru-pack: unknown command '" << command << "'" << kSeeHelp;
+        return kUsage;
+    }
+    if (Parse(args, &options, err)) return kUsage;
+    if (command == "create") return Create(options, out, err);
+    if (command == "append") return Append(options, out, err);
+    if (command == "list") return List(options, out, err);
+    if (command == "extract") return Extract(options, out, err);
+    return Verify(options, out, err);
 }
 
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    Options options;
-    if (Parse(args, &options, err)) return kUsage;
-    const bool takesEntries = options.command == "create" || options.command == "append";
-    for (const Operand& o : options.operands) {
-        if (o.pair && !takesEntries) {
-            err << "kobaru-pack: --entry belongs to create and append\n";
-            return kUsage;
-        }
+    // The last guard: whatever a library below throws ends in one line and
+    // exit code 1, never in an abort.
+    try {
+        return RunCommand(args, out, err);
+    } catch (const std::bad_alloc&) {
+        err << "kobaru-pack: out of memory\n";
+    } catch (const std::exception& e) {
+        err << "kobaru-pack: " << e.what() << "\n";
     }
-    if (options.command == "create") return Create(options, out, err);
-    if (options.command == "append") return Append(options, out, err);
-    if (options.command == "list") return List(options, out, err);
-    if (options.command == "extract") return Extract(options, out, err);
-    if (options.command == "verify") return Verify(options, out, err);
-    if (options.command == "help" || options.command == "--help") {
-        out << kUsageText;
-        return kOk;
-    }
-    err << "kobaru-pack: unknown command '" << options.command << "'\n" << kUsageText;
-    return kUsage;
+    return kFailed;
 }
 
 }  // namespace kobaru_pack

@@ -2,7 +2,11 @@
 // refusals that leave no output behind, and determinism.
 #include "pack.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -60,7 +64,7 @@ TEST_P(PackToolVersions, CreateListExtract) {
                          sjisName + "=two.bin", "--entry", "dir\\empty=empty"}))
         << err.str();
 
-    ASSERT_EQ(kOk, Pack({"list", "out.pfs"})) << err.str();
+    ASSERT_EQ(kOk, Pack({"list", "--quiet", "out.pfs"})) << err.str();
     // Sorted by name bytes; offset, size, container, name.
     std::istringstream lines(out.str());
     std::vector<std::string> names;
@@ -102,7 +106,7 @@ TEST_P(PackToolVersions, AppendVerifyExtract) {
                                  "Kobaru_Senryu_2014.scr", "--expect", "gone.exe"}));
         EXPECT_NE(std::string::npos, err.str().find("missing entry 'gone.exe'"));
 
-        ASSERT_EQ(kOk, Pack({"extract", "-C", "x", "packed.exe", "Kobaru_Senryu_2014.scr"})) << err.str();
+        ASSERT_EQ(kOk, Pack({"extract", "--force", "-C", "x", "packed.exe", "Kobaru_Senryu_2014.scr"})) << err.str();
         EXPECT_EQ(Slurp("two.bin"), Slurp("x/Kobaru_Senryu_2014.scr"));
         EXPECT_FALSE(std::filesystem::exists("x/one.txt"));
     }
@@ -172,10 +176,182 @@ TEST_F(PackTool, VerifyRejectsWhatTheInstallerCouldNotRead) {
     EXPECT_EQ(kFailed, Pack({"extract", "-C", "x", "huge.pfs"}));
     EXPECT_NE(std::string::npos, err.str().find("outside"));
     EXPECT_FALSE(std::filesystem::exists("x"));
+    // Stored names the reader can never find, or that would leave the folder.
+    for (const char* name : {"src/a.txt", "..\\evil", "C:\\evil", "\\abs", "a\\b"}) {
+        // "a\b" below the file "a" could not be extracted.
+        huge.entries = {tamarin_writer::Entry(name, "x"), tamarin_writer::Entry("a", "y")};
+        ASSERT_FALSE(tamarin_writer::EncodeArchive(huge, 0, &encoded, &error)) << error;
+        PutFile("bad.pfs", encoded.bytes);
+        for (const char* command : {"verify", "list", "extract"}) {
+            EXPECT_EQ(kFailed, Pack({command, "bad.pfs"})) << command << " " << name;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists("evil"));
     // A pf0 index cut short is refused by list as well.
     ASSERT_EQ(kOk, Pack({"create", "--version", "pf0", "-o", "p0.pfs", "one.txt", "two.bin"}));
     PutFile("p0cut.pfs", Slurp("p0.pfs").substr(0, 7 + 268 + 10));
     EXPECT_EQ(kFailed, Pack({"list", "p0cut.pfs"}));
+}
+
+// Every refusal and report through the command line: exit code and a
+// pattern searched in stdout and stderr together.
+TEST_F(PackTool, CommandLines) {
+    std::filesystem::create_directories("src/sub");
+    PutFile("src/a.txt", "a");
+    PutFile("src/sub/b.txt", "b");
+    // Sparse: refused from its size, it is never read.
+    PutFile("big.bin", "");
+    std::filesystem::resize_file("big.bin", 2200000000u);
+    ASSERT_EQ(kOk, Pack({"create", "-o", "ok.pfs", "one.txt"})) << err.str();
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        const char* pattern;
+    };
+    const Case cases[] = {
+        {{}, kUsage, "^usage:"},
+        {{"help"}, kOk, "verify checks structure only"},
+        {{"-h"}, kOk, "offset \\([\\s\\S]*\\), size[\\s\\S]*, container \\([\\s\\S]*\\), entry name"},
+        {{"--help"}, kOk, "exact set of\\s+names"},
+        {{"--version"}, kOk, "^kobaru-pack [0-9]+\\.[0-9]+"},
+        {{"frobnicate"}, kUsage, "unknown command 'frobnicate'"},
+        {{"create", "-o", "o.pfs"}, kUsage, "no entries given"},
+        {{"append", "-o", "o.exe", "setup.exe"}, kUsage, "no entries given"},
+        {{"list", "--force", "ok.pfs"}, kUsage, "--force does not belong to list"},
+        {{"create", "-o", "o.pfs", "nosuch"}, kFailed, "cannot open nosuch: No such file or directory"},
+        {{"create", "-o", "/nonexistent/dir/x.pak", "one.txt"}, kFailed,
+         "cannot create /nonexistent/dir/x.pak: No such file or directory"},
+        {{"create", "-o", "o.pfs", "--entry", "null=/dev/null"}, kFailed, "/dev/null is not a regular file"},
+        {{"append", "-o", "o.exe", "src", "one.txt"}, kFailed, "src is a folder"},
+        {{"verify", "src"}, kFailed, "src is a folder"},
+        {{"list", "nosuch.pfs"}, kFailed, "cannot open nosuch.pfs: No such file or directory"},
+        {{"create", "-o", "o.pfs", "big.bin"}, kFailed, "2200000000 bytes; an archive holds at most 2 GiB"},
+        {{"create", "-o", "o.pfs", "../one.txt"}, kFailed, "'\\.\\.\\\\one.txt' \\(for \\.\\./one.txt\\) holds '\\.\\.'"},
+        {{"create", "-o", "o.pfs", dir.Path("one.txt")}, kFailed, "is absolute"},
+        {{"create", "-o", "o.pfs", "--entry", "\\abs=one.txt"}, kFailed, "is absolute"},
+        {{"create", "-o", "o.pfs", "--entry", "C:\\evil=one.txt"}, kFailed, "holds a drive letter"},
+        {{"create", "-o", "o.pfs", "--entry", "a:b=one.txt"}, kFailed, "holds a drive letter"},
+        {{"create", "-o", "o.pfs", "--entry", "x\\a:b=one.txt"}, kFailed, "holds ':'"},
+        {{"create", "-o", "o.pfs", "--entry", "=one.txt"}, kFailed, "'' \\(for one.txt\\) is empty"},
+        {{"create", "-o", "o.pfs", "--entry", "a\\\\b=one.txt"}, kFailed, "holds an empty folder name"},
+        {{"create", "-o", "o.pfs", "one.txt", "--entry", "one.txt=two.bin"}, kFailed, "given twice"},
+        {{"create", "-o", "o.pfs", "--entry", "d=one.txt", "--entry", "d/x=two.bin"}, kFailed,
+         "'d\\\\x' \\(for two.bin\\) lies below the entry 'd'"},
+        {{"create", "-o", "o.pfs", "src", "--entry", "src\\a.txt=one.txt"}, kFailed, "given twice"},
+        {{"create", "-o", "case.pfs", "one.txt", "--entry", "ONE.txt=two.bin"}, kOk,
+         "warning: entry names 'one.txt' and 'ONE.txt' differ only in case"},
+        {{"append", "--trailer", "-o", "t.exe", "setup.exe", "one.txt"}, kOk, "warning: .*Authenticode"},
+        {{"extract", "ok.pfs"}, kFailed, "one.txt exists; nothing extracted \\(--force"},
+        {{"extract", "--force", "ok.pfs"}, kOk, "one.txt"},
+        {{"extract", "ok.pfs", "nosuch"}, kFailed, "no entry 'nosuch'"},
+        {{"extract", "-C", "one.txt", "ok.pfs"}, kFailed, "one.txt is not a folder"},
+        {{"verify", "ok.pfs", "--against"}, kUsage, "--against needs"},
+        {{"verify", "ok.pfs", "--against", "two.bin"}, kFailed, "entry 'one.txt' has no file among"},
+        {{"verify", "ok.pfs", "--against", "--entry", "one.txt=two.bin"}, kFailed,
+         "entry 'one.txt' is 11 bytes, two.bin is 4"},
+        {{"verify", "ok.pfs", "--against", "one.txt"}, kOk, "1 entries, structure ok, every entry matches"},
+        {{"verify", "ok.pfs"}, kOk, "structure ok \\(entry bytes not checked: the format has no checksum"},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& a : c.args) line += a + " ";
+        SCOPED_TRACE(line);
+        EXPECT_EQ(c.code, Pack(c.args));
+        EXPECT_TRUE(std::regex_search(out.str() + err.str(), std::regex(c.pattern))) << out.str() << err.str();
+        // Every complaint is a line of the tool's own: no abort, no usage dump,
+        // no temporary file's name.
+        std::istringstream lines(c.args.empty() ? "" : err.str());
+        while (std::getline(lines, line)) EXPECT_EQ(0u, line.rfind("kobaru-pack: ", 0)) << line;
+        EXPECT_EQ(std::string::npos, err.str().find(".partial"));
+    }
+    EXPECT_FALSE(std::filesystem::exists("o.pfs"));
+    EXPECT_FALSE(std::filesystem::exists("o.exe"));
+}
+
+// A write that fails midway, as on a full disk (here a file size limit),
+// names the output and the system's reason and leaves nothing behind.
+TEST_F(PackTool, AFailedWriteLeavesNothing) {
+    PutFile("big.txt", std::string(1 << 16, 'x'));
+    rlimit old;
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
+    rlimit limited = old;
+    limited.rlim_cur = 4096;
+    std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+    const int code = Pack({"create", "-o", "o.pfs", "big.txt"});
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_EQ(kFailed, code);
+    EXPECT_EQ("kobaru-pack: cannot write o.pfs: File too large\n", err.str());
+    EXPECT_FALSE(std::filesystem::exists("o.pfs"));
+    EXPECT_FALSE(std::filesystem::exists(".o.pfs.partial"));
+}
+
+// A folder whose Shift-JIS names hold the trail byte 0x5C ("表" is 95 5C,
+// "ソ" 83 5C) through create, list, verify --against, extract and the reader.
+TEST_F(PackTool, FolderRoundTripWithShiftJisNames) {
+    const std::string hyo = "\x95\x5c";
+    struct File {
+        std::string path;  // below the folder, on disk
+        std::string name;  // stored, below "data\"
+        std::string bytes;
+    };
+    const std::vector<File> files = {
+        {"b.txt", "b.txt", "bee"},
+        {hyo + "/sub/a.bin", hyo + "\\sub\\a.bin", std::string("\0\x5c\xff", 3)},
+        {hyo + "/" + sjisName, hyo + "\\" + sjisName, "screen saver"},
+    };  // in the order of their stored names' bytes
+    // Two copies written in opposite orders: the archive must not depend on
+    // the order in which the folder lists its files.
+    for (const std::string folder : {"data", "again"}) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            const File& f = files[folder == "data" ? i : files.size() - 1 - i];
+            std::filesystem::create_directories(std::filesystem::path(folder + "/" + f.path).parent_path());
+            PutFile(folder + "/" + f.path, f.bytes);
+        }
+    }
+    ASSERT_EQ(kOk, Pack({"create", "-o", "rt.pfs", "data"})) << err.str();
+    ASSERT_EQ(kOk, Pack({"create", "-o", "again.pfs", "--entry", "data=again"})) << err.str();
+    EXPECT_EQ(Slurp("rt.pfs"), Slurp("again.pfs"));
+
+    ASSERT_EQ(kOk, Pack({"list", "rt.pfs"})) << err.str();
+    std::istringstream lines(out.str());
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ("offset\tsize\tcontainer\tentry", line);
+    for (const File& f : files) {
+        ASSERT_TRUE(std::getline(lines, line));
+        EXPECT_EQ("\trt.pfs\tdata\\" + f.name, line.substr(line.find('\t', line.find('\t') + 1)));
+    }
+    EXPECT_EQ(kOk, Pack({"verify", "rt.pfs", "--against", "data"})) << err.str();
+    ASSERT_EQ(kOk, Pack({"extract", "-C", "out", "rt.pfs"})) << err.str();
+    EXPECT_EQ(kFailed, Pack({"extract", "-C", "out", "rt.pfs"}));
+    EXPECT_EQ(kOk, Pack({"extract", "--force", "-C", "out", "rt.pfs"})) << err.str();
+
+    tamarin::ResetArchiveStateForTesting();
+    tamarin::g_rootArchivePath = dir.Path("rt.pfs");
+    for (const File& f : files) {
+        EXPECT_EQ(f.bytes, Slurp("out/data/" + f.path));
+        tamarin::CPackFile entry;
+        ASSERT_FALSE(entry.Open(("data\\" + f.name).c_str())) << f.name;
+        std::string bytes(f.bytes.size(), '\0');
+        EXPECT_EQ(bytes.size(), entry.Read(&bytes[0], static_cast<uint32_t>(bytes.size())));
+        EXPECT_EQ(f.bytes, bytes);
+    }
+
+    // A changed data byte passes the structure check but not the comparison;
+    // a cut archive fails every reading command.
+    std::string damaged = Slurp("rt.pfs");
+    damaged[damaged.size() - 2] ^= 1;
+    PutFile("flip.pfs", damaged);
+    EXPECT_EQ(kOk, Pack({"verify", "flip.pfs"})) << err.str();
+    EXPECT_EQ(kFailed, Pack({"verify", "flip.pfs", "--against", "data"}));
+    EXPECT_NE(std::string::npos, err.str().find("differs from data/" + files[2].path + " at byte 10")) << err.str();
+    PutFile("cut.pfs", damaged.substr(0, damaged.size() - 1));
+    for (const char* command : {"list", "verify", "extract"}) {
+        EXPECT_EQ(kFailed, Pack({command, "cut.pfs"})) << command;
+        EXPECT_NE(std::string::npos, err.str().find("lies outside")) << command << ": " << err.str();
+    }
 }
 
 TEST_F(PackTool, SameInputsGiveSameBytes) {

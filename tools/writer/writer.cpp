@@ -3,11 +3,10 @@
 // CHeader::Serialize), so the writer and the reader share one encoding.
 #include "tamarin_writer/writer.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "tamarin/memory.h"
@@ -241,16 +240,18 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
     const fs::path target(path);
     fs::path temp = target;
     temp.replace_filename("." + target.filename().string() + ".partial");
-    {
-        std::ofstream stream(temp, std::ios::binary | std::ios::trunc);
-        if (!stream) return Fail(error, "cannot create " + temp.string());
-        stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        stream.close();
-        if (!stream) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-            return Fail(error, "cannot write " + temp.string());
-        }
+    // Messages name path, never the temporary file the user did not ask for.
+    FILE* stream = std::fopen(temp.string().c_str(), "wb");
+    if (stream == nullptr) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() &&
+                         std::fflush(stream) == 0;
+    const int writeError = errno;
+    const bool closed = std::fclose(stream) == 0;
+    if (!written || !closed) {
+        const int reason = written ? errno : writeError;
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return Fail(error, "cannot write " + path + ": " + std::strerror(reason));
     }
     std::error_code ec;
     // Keep the mode of a file that is being replaced (an executable stays one).
@@ -269,10 +270,32 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return Fail(error, "cannot open " + path);
-    std::string content((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-    if (stream.bad()) return Fail(error, "cannot read " + path);
+    namespace fs = std::filesystem;
+    // The kind and size are known before a byte is read: a folder or a device
+    // is refused by name, and a file too large for any archive is never read.
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec) return Fail(error, "cannot open " + path + ": " + ec.message());
+    if (fs::is_directory(status)) return Fail(error, path + " is a folder");
+    if (!fs::is_regular_file(status)) {
+        return Fail(error, path + " is not a regular file (a device, pipe or socket)");
+    }
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) return Fail(error, "cannot open " + path + ": " + ec.message());
+    if (size > kMaxContainer) {
+        return Fail(error, path + " is " + std::to_string(size) + " bytes; an archive holds at most 2 GiB");
+    }
+    FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
+    std::string content(static_cast<size_t>(size), '\0');
+    const size_t got = content.empty() ? 0 : std::fread(&content[0], 1, content.size(), stream);
+    const int readError = errno;
+    const bool failed = std::ferror(stream) != 0;
+    // A file that changed size since it was measured is not taken half-read.
+    const bool grew = !failed && got == content.size() && std::fgetc(stream) != EOF;
+    std::fclose(stream);
+    if (failed) return Fail(error, "cannot read " + path + ": " + std::strerror(readError));
+    if (got != content.size() || grew) return Fail(error, path + " changed size while it was read");
     *bytes = std::move(content);
     return false;
 }

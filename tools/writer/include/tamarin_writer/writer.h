@@ -106,10 +106,13 @@ std::string VolumeName(const std::string& path, unsigned index);
 
 // Writes bytes to path through a temporary file in the same folder that is
 // renamed over path, so path is either untouched or complete. True on
-// failure with a reason in *error.
+// failure with a one-line reason in *error that names path (not the
+// temporary file) and gives the system's reason.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
 
-// Reads a whole file. True on failure with a reason in *error.
+// Reads a whole regular file of at most 2 GiB. Folders, devices and larger
+// files are refused from their status, before anything is read. True on
+// failure with a one-line reason in *error that names path.
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error);
 
 }  // namespace tamarin_writer

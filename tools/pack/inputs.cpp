@@ -1,0 +1,230 @@
+// Entry names and the files behind them: what makes a name safe, and the
+// walk from the command line's files and folders to (name, file) pairs.
+#include "inputs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+#include "tamarin/path.h"
+
+namespace kobaru_pack {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The name a path given on the command line is stored under: its components
+// joined with "\", without the "." and empty components that do not change
+// which file it is. An absolute path keeps its leading "\" to be refused.
+std::string NameOfPath(const std::string& path) {
+    std::string name = path.size() > 0 && path[0] == '/' ? "\\" : "";
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (!part.empty() && part != ".") {
+            if (!name.empty() && name != "\\") name += '\\';
+            name += part;
+        }
+        start = end + 1;
+    }
+    return name;
+}
+
+// ASCII letters lowered, Shift-JIS characters kept whole.
+std::string FoldCase(std::string name) {
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (tamarin::IsLeadByte(c)) {
+            ++i;
+        } else if (c >= 'A' && c <= 'Z') {
+            name[i] = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return name;
+}
+
+// Adds the files below folder (sorted by name) under prefix. skip, when set,
+// is the output archive, which is never packed into itself.
+bool AddFolder(const std::string& folder, const std::string& prefix, const fs::path& skip,
+               std::vector<Input>* inputs, std::ostream& err) {
+    std::vector<Input> found;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        const fs::path& path = it->path();
+        std::error_code kindError;
+        const fs::file_status link = it->symlink_status(kindError);
+        const fs::file_status status = it->status(kindError);
+        if (kindError) {
+            err << "kobaru-pack: cannot open " << path.string() << ": " << kindError.message() << "\n";
+            return true;
+        }
+        if (fs::is_directory(link)) continue;
+        if (fs::is_directory(status)) {
+            err << "kobaru-pack: " << path.string() << " is a link to a folder, which is not followed\n";
+            return true;
+        }
+        if (!fs::is_regular_file(status)) {
+            err << "kobaru-pack: " << path.string() << " is not a regular file (a device, pipe or socket)\n";
+            return true;
+        }
+        std::error_code same;
+        if (!skip.empty() && fs::equivalent(path, skip, same)) {
+            err << "kobaru-pack: warning: " << path.string() << " is the archive itself; left out\n";
+            continue;
+        }
+        Input input;
+        input.file = path.string();
+        input.name = prefix;
+        for (const fs::path& part : path.lexically_relative(folder)) {
+            // A backslash that begins a character would split the name.
+            const std::string component = part.string();
+            if (Components(component).size() != 1) {
+                err << "kobaru-pack: " << input.file
+                    << ": a file name holding '\\' cannot be stored; name it with --entry NAME=FILE\n";
+                return true;
+            }
+            input.name += (input.name.empty() ? "" : "\\") + component;
+        }
+        input.size = it->file_size(kindError);
+        if (kindError) {
+            err << "kobaru-pack: cannot open " << input.file << ": " << kindError.message() << "\n";
+            return true;
+        }
+        found.push_back(std::move(input));
+    }
+    if (ec) {
+        err << "kobaru-pack: cannot read folder " << folder << ": " << ec.message() << "\n";
+        return true;
+    }
+    if (found.empty()) err << "kobaru-pack: warning: folder " << folder << " holds no files\n";
+    std::sort(found.begin(), found.end(), [](const Input& a, const Input& b) { return a.name < b.name; });
+    inputs->insert(inputs->end(), found.begin(), found.end());
+    return false;
+}
+
+}  // namespace
+
+// Stored names use backslashes; the reader turns "/" into "\" before every
+// lookup, so a "/" stored in a name could never be found.
+std::string WithBackslashes(std::string name) {
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+std::vector<std::string> Components(const std::string& name) {
+    std::vector<std::string> parts;
+    tamarin::SplitTokens(name.c_str(), parts, "\\");
+    return parts;
+}
+
+// Why an entry name is unsafe or can never be opened; nullptr when it is
+// fine. Shift-JIS trail bytes are never taken for separators; ':', '/' and
+// '.' cannot be trail bytes.
+const char* NameProblem(const std::string& name) {
+    if (name.empty()) return "is empty";
+    if (name.find('\0') != std::string::npos) return "holds a zero byte";
+    if (name.find('/') != std::string::npos) return "holds '/', so the reader can never find it";
+    if (name[0] == '\\') return "is absolute";
+    const unsigned char first = static_cast<unsigned char>(name[0]);
+    if (name.size() >= 2 && name[1] == ':' && first < 0x80 && std::isalpha(first)) {
+        return "holds a drive letter";
+    }
+    if (name.find(':') != std::string::npos) return "holds ':' (a drive or stream separator on Windows)";
+    const std::vector<std::string> parts = Components(name);
+    for (const std::string& part : parts) {
+        if (part == "..") return "holds '..'";
+    }
+    for (const std::string& part : parts) {
+        if (part.empty()) return "holds an empty folder name ('\\\\', or '\\' at the end)";
+        if (part == ".") return "holds a '.' folder name";
+    }
+    return nullptr;
+}
+
+// Turns ENTRY operands into the files to store, checking every name, the
+// kinds and the total size before any file is read. True on failure, after
+// a message.
+bool GatherInputs(const std::vector<Operand>& operands, const std::string& output, uintmax_t alreadyUsed,
+                  std::vector<Input>* inputs, std::ostream& err) {
+    fs::path skip;
+    std::error_code ec;
+    if (!output.empty() && fs::exists(output, ec)) skip = output;
+    for (const Operand& o : operands) {
+        const std::string prefix = o.pair ? WithBackslashes(o.name) : NameOfPath(o.file);
+        // A bad name is the first complaint. A folder's own name may be empty
+        // ("."): its files then stand at the top.
+        if (!prefix.empty() && NameProblem(prefix) != nullptr) {
+            err << "kobaru-pack: entry name '" << prefix << "' (for " << o.file << ") " << NameProblem(prefix)
+                << "\n";
+            return true;
+        }
+        const fs::file_status status = fs::status(o.file, ec);
+        if (ec) {
+            err << "kobaru-pack: cannot open " << o.file << ": " << ec.message() << "\n";
+            return true;
+        }
+        if (fs::is_directory(status)) {
+            if (AddFolder(o.file, prefix, skip, inputs, err)) return true;
+            continue;
+        }
+        if (!fs::is_regular_file(status)) {
+            err << "kobaru-pack: " << o.file << " is not a regular file or folder (a device, pipe or socket)\n";
+            return true;
+        }
+        Input input;
+        input.name = prefix;
+        input.file = o.file;
+        input.size = fs::file_size(o.file, ec);
+        if (ec) {
+            err << "kobaru-pack: cannot open " << o.file << ": " << ec.message() << "\n";
+            return true;
+        }
+        inputs->push_back(std::move(input));
+    }
+
+    std::map<std::string, const Input*> byName;
+    std::map<std::string, const Input*> byFoldedName;
+    uintmax_t total = alreadyUsed;
+    for (const Input& input : *inputs) {
+        if (const char* problem = NameProblem(input.name)) {
+            err << "kobaru-pack: entry name '" << input.name << "' (for " << input.file << ") " << problem
+                << "\n";
+            return true;
+        }
+        const auto added = byName.emplace(input.name, &input);
+        if (!added.second) {
+            err << "kobaru-pack: entry name '" << input.name << "' given twice (" << added.first->second->file
+                << " and " << input.file << ")\n";
+            return true;
+        }
+        const auto folded = byFoldedName.emplace(FoldCase(input.name), &input);
+        if (!folded.second) {
+            err << "kobaru-pack: warning: entry names '" << folded.first->second->name << "' and '"
+                << input.name << "' differ only in case; extracted on Windows, one replaces the other\n";
+        }
+        total += input.size;
+    }
+    // A name below another entry's name would need that file as a folder.
+    for (const Input& input : *inputs) {
+        const std::string folder =
+            FileAbove(input.name, [&](const std::string& n) { return byName.count(n) != 0; });
+        if (!folder.empty()) {
+            err << "kobaru-pack: entry name '" << input.name << "' (for " << input.file << ") lies below the entry '"
+                << folder << "' (for " << byName[folder]->file << ")\n";
+            return true;
+        }
+    }
+    if (total > kMaxArchive) {
+        err << "kobaru-pack: the inputs hold " << total << " bytes; an archive holds at most 2 GiB\n";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace kobaru_pack
