@@ -1,8 +1,12 @@
 #include "fakewin/fakewin.h"
 
+#include <iconv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <type_traits>
@@ -57,6 +61,69 @@ public:
         return static_cast<ULONG>(--Get().allocatorReferences);
     }
 };
+
+// The iconv name of a code page that the conversions know.
+const char* CodePageName(UINT codePage) {
+    if (codePage == CP_ACP) codePage = Get().ansiCodePage;
+    if (codePage == CP_OEMCP) codePage = Get().oemCodePage;
+    switch (codePage) {
+    case 437: return "CP437";
+    case 850: return "CP850";
+    case 932: return "CP932";
+    case 1252: return "CP1252";
+    case 65001: return "UTF-8";
+    default: return nullptr;
+    }
+}
+
+// Converts one character at a time (a unit, or two for a double-byte lead
+// or a surrogate pair), so one without a form in the target becomes
+// fallback, as Windows' default character does. Nothing for invalid input
+// when strict.
+std::optional<std::string> Convert(const char* from, const char* to, const std::string& in,
+                                   size_t unit, const std::string& fallback, bool strict) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out;
+    for (size_t pos = 0; pos < in.size();) {
+        size_t take = unit;
+        bool converted = false;
+        for (; !converted && take <= 2 * unit && pos + take <= in.size(); take += unit) {
+            std::string piece = in.substr(pos, take);
+            char buffer[16];
+            char* src = piece.data();
+            char* dst = buffer;
+            size_t left = take, room = sizeof buffer;
+            converted = iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1);
+            if (converted) out.append(buffer, sizeof buffer - room);
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            if (!converted && errno == EILSEQ) break;
+        }
+        if (converted) {
+            pos += take - unit;
+            continue;
+        }
+        if (strict) {
+            iconv_close(cd);
+            return std::nullopt;
+        }
+        out += fallback;
+        pos += unit;
+    }
+    iconv_close(cd);
+    return out;
+}
+
+// Copies a converted text into a caller's buffer the Windows way: with no
+// buffer the count needed, else the count written or 0 when it does not fit.
+template <typename Char>
+int FillConverted(const std::string& bytes, Char* out, int room) {
+    const int count = static_cast<int>(bytes.size() / sizeof(Char));
+    if (room == 0) return count;
+    if (count > room) return 0;
+    std::memcpy(out, bytes.data(), bytes.size());
+    return count;
+}
 
 Allocator g_allocator;
 ITEMIDLIST g_programsList;
@@ -271,3 +338,64 @@ BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path) {
     std::memcpy(path, Get().programsFolder.c_str(), Get().programsFolder.size() + 1);
     return TRUE;
 }
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                               int wideLength) {
+    const char* name = fakewin::CodePageName(codePage);
+    if (!name || !text) return 0;
+    const std::string in(text, length < 0 ? std::strlen(text) + 1 : static_cast<size_t>(length));
+    // Windows gives U+30FB or U+FFFD for invalid bytes unless told to fail.
+    const auto out = fakewin::Convert(name, "UTF-16LE", in, 1, std::string("\xFD\xFF", 2),
+                                      (flags & MB_ERR_INVALID_CHARS) != 0);
+    return out ? fakewin::FillConverted(*out, wide, wideLength) : 0;
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPSTR text,
+                               int length, LPCSTR, LPBOOL usedDefault) {
+    const char* name = fakewin::CodePageName(codePage);
+    if (!name || !wide) return 0;
+    size_t count = static_cast<size_t>(wideLength);
+    if (wideLength < 0) {
+        count = 0;
+        while (wide[count] != 0) ++count;
+        ++count;
+    }
+    const std::string in(reinterpret_cast<const char*>(wide), count * sizeof(WCHAR));
+    const auto out = fakewin::Convert("UTF-16LE", name, in, 2, "?", false);
+    if (usedDefault) *usedDefault = FALSE;
+    return out ? fakewin::FillConverted(*out, text, length) : 0;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    fakewin::Record("MoveFileExA(" + fakewin::Quote(existing) + ", " + fakewin::Quote(target) +
+                    ", " + fakewin::Hex(flags) + ")");
+    if (Get().moveFileError) {
+        Get().lastError = *Get().moveFileError;
+        return FALSE;
+    }
+    struct stat info;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::stat(target, &info) == 0) {
+        Get().lastError = 183;  // ERROR_ALREADY_EXISTS
+        return FALSE;
+    }
+    if (std::rename(existing, target) != 0) {
+        Get().lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+    fakewin::Record("GetFileAttributesA(" + fakewin::Quote(path) + ")");
+    struct stat info;
+    if (Get().fileAttributesError) {
+        Get().lastError = *Get().fileAttributesError;
+    } else if (::stat(path, &info) == 0) {
+        return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    } else {
+        Get().lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    }
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD WINAPI GetLastError() { return Get().lastError; }
