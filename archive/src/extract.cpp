@@ -78,7 +78,11 @@ bool ExtractEntry(const std::string& destination, const std::string& entryName) 
     const int32_t size = reader->GetSize();
     if (size < 0) return Fail(kBrokenInstallerText);
 
-    const std::string temporary = destination + ".tmp";
+    // Beside the destination, named like it but for a last "~": no longer
+    // than the destination, so whatever path fits, fits for both.
+    if (destination.empty()) return Fail(kCannotWriteText);
+    std::string temporary = destination;
+    temporary.back() = temporary.back() == '~' ? '_' : '~';
     if (WriteTemporary(*reader, static_cast<uint32_t>(size), temporary)) return true;
     // The destination changes only now, and at once: held open, read-only
     // or replaced, it is either the old file or the whole new one.

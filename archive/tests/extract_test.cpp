@@ -133,12 +133,12 @@ TEST_F(ExtractEntryTest, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
         SCOPED_TRACE(c.what);
         fakewin::Reset();
         tamarin_test::WriteFile("out", "installed");
-        if (c.diskFull) std::filesystem::create_symlink("/dev/full", "out.tmp");
+        if (c.diskFull) std::filesystem::create_symlink("/dev/full", "ou~");
         if (c.replaceFails) fakewin::Get().moveFileError = ERROR_ACCESS_DENIED;
         EXPECT_TRUE(ExtractEntry("out", c.entry));
         EXPECT_EQ(std::string(c.message), OnlyMessage());
         EXPECT_EQ("installed", tamarin_test::ReadFile("out"));
-        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status("out.tmp")));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status("ou~")));
     }
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }

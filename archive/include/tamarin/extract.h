@@ -6,8 +6,9 @@
 
 // Writes the root archive's entry (never a plain file of that name) to
 // destination. True on failure, after showing its own message box; throws
-// nothing. The entry is streamed in chunks of at most 1 MiB to destination +
-// ".tmp", flushed and closed, and only then moved over destination: on any
+// nothing. The entry is streamed in chunks of at most 1 MiB to a file beside
+// destination, named like it with a last "~" ("_" where destination ends in
+// "~"), flushed and closed, and only then moved over destination: on any
 // failure (damaged archive, full disk, destination held open or read-only)
 // the temporary file is removed and an existing destination stays as it was.
 // Texts of its message boxes, Shift-JIS (code page 932).
