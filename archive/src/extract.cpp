@@ -78,6 +78,12 @@ bool ExtractEntry(const std::string& destination, const std::string& entryName) 
     const int32_t size = reader->GetSize();
     if (size < 0) return Fail(kBrokenInstallerText);
 
+    // A read-only file is never replaced, wherever renaming over it would
+    // be allowed.
+    const DWORD attributes = GetFileAttributesA(destination.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        return Fail(kCannotWriteText);
+    }
     // Beside the destination, named like it but for a last "~": no longer
     // than the destination, so whatever path fits, fits for both.
     if (destination.empty()) return Fail(kCannotWriteText);

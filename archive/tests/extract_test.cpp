@@ -121,18 +121,21 @@ TEST_F(ExtractEntryTest, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
     const struct {
         const char* what;
         const char* entry;
-        bool diskFull, replaceFails;
+        bool diskFull, replaceFails, readOnly;
         const char* message;
     } cases[] = {
-        {"short read", "cut", false, false, kBrokenInstallerText},
-        {"short write", "big", true, false, kCannotWriteText},
-        {"failing close", "small", true, false, kCannotWriteText},
-        {"failed replace", "small", false, true, kCannotWriteText},
+        {"short read", "cut", false, false, false, kBrokenInstallerText},
+        {"short write", "big", true, false, false, kCannotWriteText},
+        {"failing close", "small", true, false, false, kCannotWriteText},
+        {"failed replace", "small", false, true, false, kCannotWriteText},
+        {"read-only destination", "small", false, false, true, kCannotWriteText},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fakewin::Reset();
+        std::filesystem::remove("out");
         tamarin_test::WriteFile("out", "installed");
+        if (c.readOnly) std::filesystem::permissions("out", std::filesystem::perms::owner_read);
         if (c.diskFull) std::filesystem::create_symlink("/dev/full", "ou~");
         if (c.replaceFails) fakewin::Get().moveFileError = ERROR_ACCESS_DENIED;
         EXPECT_TRUE(ExtractEntry("out", c.entry));

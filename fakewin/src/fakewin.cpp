@@ -391,7 +391,9 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     if (Get().fileAttributesError) {
         Get().lastError = *Get().fileAttributesError;
     } else if (::stat(path, &info) == 0) {
-        return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        // A file without write bits is read-only, as Wine shows it.
+        if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+        return (info.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
     } else {
         Get().lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }

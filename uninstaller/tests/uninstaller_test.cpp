@@ -143,7 +143,7 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
                                              "IMalloc::Release"};
     std::vector<std::string> expected = {"GetVersionExA", "GetModuleFileNameA", "GetTempPathA",
                                          "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
-                                         "MoveFileExA", "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
+                                         "GetFileAttributesA", "MoveFileExA", "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
                                          "DeleteFileA", "GetSystemDirectoryA",
                                          "GetFileAttributesA"};
     expected.insert(expected.end(), lookup.begin(), lookup.end());
