@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -76,41 +75,19 @@ const char* CodePageName(UINT codePage) {
     }
 }
 
-// Converts one character at a time (a unit, or two for a double-byte lead
-// or a surrogate pair), so one without a form in the target becomes
-// fallback, as Windows' default character does. Nothing for invalid input
-// when strict.
-std::optional<std::string> Convert(const char* from, const char* to, const std::string& in,
-                                   size_t unit, const std::string& fallback, bool strict) {
+// Converts text whole with iconv; nothing when it is invalid or has a
+// character without a form in the target.
+std::optional<std::string> Convert(const char* from, const char* to, std::string in) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-    std::string out;
-    for (size_t pos = 0; pos < in.size();) {
-        size_t take = unit;
-        bool converted = false;
-        for (; !converted && take <= 2 * unit && pos + take <= in.size(); take += unit) {
-            std::string piece = in.substr(pos, take);
-            char buffer[16];
-            char* src = piece.data();
-            char* dst = buffer;
-            size_t left = take, room = sizeof buffer;
-            converted = iconv(cd, &src, &left, &dst, &room) != static_cast<size_t>(-1);
-            if (converted) out.append(buffer, sizeof buffer - room);
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            if (!converted && errno == EILSEQ) break;
-        }
-        if (converted) {
-            pos += take - unit;
-            continue;
-        }
-        if (strict) {
-            iconv_close(cd);
-            return std::nullopt;
-        }
-        out += fallback;
-        pos += unit;
-    }
+    std::string out(in.size() * 4 + 4, '\0');
+    char* src = in.data();
+    char* dst = out.data();
+    size_t left = in.size(), room = out.size();
+    const bool failed = iconv(cd, &src, &left, &dst, &room) == static_cast<size_t>(-1);
     iconv_close(cd);
+    if (failed) return std::nullopt;
+    out.resize(out.size() - room);
     return out;
 }
 
@@ -339,31 +316,29 @@ BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path) {
     return TRUE;
 }
 
-int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR wide,
                                int wideLength) {
+    // Invalid bytes fail whatever the flags: the stand-in has no U+FFFD.
     const char* name = fakewin::CodePageName(codePage);
-    if (!name || !text) return 0;
-    const std::string in(text, length < 0 ? std::strlen(text) + 1 : static_cast<size_t>(length));
-    // Windows gives U+30FB or U+FFFD for invalid bytes unless told to fail.
-    const auto out = fakewin::Convert(name, "UTF-16LE", in, 1, std::string("\xFD\xFF", 2),
-                                      (flags & MB_ERR_INVALID_CHARS) != 0);
+    if (!name || !text || length < 0) return 0;
+    const auto out = fakewin::Convert(name, "UTF-16LE", std::string(text, length));
     return out ? fakewin::FillConverted(*out, wide, wideLength) : 0;
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPSTR text,
                                int length, LPCSTR, LPBOOL usedDefault) {
     const char* name = fakewin::CodePageName(codePage);
-    if (!name || !wide) return 0;
-    size_t count = static_cast<size_t>(wideLength);
-    if (wideLength < 0) {
-        count = 0;
-        while (wide[count] != 0) ++count;
-        ++count;
+    if (!name || !wide || wideLength < 0) return 0;
+    // Character by character (no surrogate pairs), so that one without a
+    // form becomes Windows' default character "?".
+    std::string out;
+    for (int i = 0; i < wideLength; ++i) {
+        const auto one = fakewin::Convert(
+            "UTF-16LE", name, std::string(reinterpret_cast<const char*>(wide + i), sizeof(WCHAR)));
+        out += one ? *one : "?";
     }
-    const std::string in(reinterpret_cast<const char*>(wide), count * sizeof(WCHAR));
-    const auto out = fakewin::Convert("UTF-16LE", name, in, 2, "?", false);
     if (usedDefault) *usedDefault = FALSE;
-    return out ? fakewin::FillConverted(*out, text, length) : 0;
+    return fakewin::FillConverted(out, text, length);
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {

@@ -47,22 +47,16 @@ Case = collections.namedtuple("Case", "name program arrange boxes after")
 
 
 def temp_at(name):
-    """Arranges a temporary folder of that name at the root of drive C:."""
-    def arrange(test):
-        test.use_temp(name)
-    return arrange
+    """A temporary folder of that name at the root of drive C:."""
+    return lambda test: test.use_temp(name)
 
 
 def held(path, milliseconds):
-    def arrange(test):
-        test.prefix.hold(HOLD, "C:\\" + path.replace("/", "\\"), milliseconds)
-    return arrange
+    return lambda test: test.prefix.hold(HOLD, "C:\\" + path.replace("/", "\\"), milliseconds)
 
 
 def read_only(path):
-    def arrange(test):
-        os.chmod(test.prefix.drive_c / path, 0o444)
-    return arrange
+    return lambda test: os.chmod(test.prefix.drive_c / path, 0o444)
 
 
 def planted(test):
@@ -72,7 +66,7 @@ def planted(test):
 
 
 def disk_full(test):
-    test.options["file_size_limit"] = 40000
+    test.options["file_size_limit"] = 40000  # the screen saver is 76805 bytes
 
 
 CASES = [
@@ -84,6 +78,8 @@ CASES = [
          {SAVER: SAVER_BYTES, INSTALLED: NEW_UNINSTALLER}),
     # The uninstaller.
     Case("planted, uninstall", "uninstall", planted, [COMPLETED], REMOVED),
+    # A lone "%": Wine's ShellExecuteExA (not Windows') expands "%NAME%", so a
+    # pair would fail the cleaner's start under Wine alone.
     Case("temp with blanks, &, % and Japanese", "uninstall", temp_at("t 1 & 100% こばる"),
          [COMPLETED], REMOVED),
     # GetTempPathA gives 224 bytes: the batch path just fits 260.

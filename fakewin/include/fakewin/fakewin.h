@@ -113,8 +113,8 @@ struct State {
     std::vector<HANDLE> closedHandles;
 
     // Code pages of MultiByteToWideChar and WideCharToMultiByte (932, 437,
-    // 850, 1252 or 65001); characters without a form in the target become
-    // '?' as Windows' default character.
+    // 850, 1252 or 65001). Invalid bytes fail; characters without a form in
+    // the target become Windows' default character '?'.
     UINT ansiCodePage = 932;
     UINT oemCodePage = 932;
 
