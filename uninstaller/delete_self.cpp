@@ -15,32 +15,17 @@ namespace {
 
 // Retries deleting the executable until it is no longer in use, pausing
 // about a second between tries without spinning a CPU, for at most
-// kBatchTries tries (about a minute and a half); then removes a leftover
+// 90 tries (about a minute and a half); then removes a leftover
 // .pif of the same name and the batch itself. The pause and the counter sit
 // before the label, so the batch's last line is always its own deletion.
-const char kBatchHead[] =
-    "set KobaruTries=0\r\n"
-    "goto Repeat\r\n"
-    ":Wait\r\n"
-    "set /a KobaruTries+=1\r\n"
-    "ping -n 2 127.0.0.1 >nul\r\n"
-    ":Repeat\r\n";
-const char kBatchBound[] = " if %KobaruTries% LSS 90 goto Wait\r\n";
-
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-
-// cmd expands "%" in batch lines: a path holding one must reach del as it
-// is, and never name another file.
-std::string Escaped(const char* path) {
-    std::string out;
-    for (; *path != '\0'; ++path) {
-        out += *path;
-        if (*path == '%') out += '%';
-    }
-    return out;
-}
+#define KOBARU_BATCH_HEAD \
+    "set KobaruTries=0\r\n" \
+    "goto Repeat\r\n" \
+    ":Wait\r\n" \
+    "set /a KobaruTries+=1\r\n" \
+    "ping -n 2 127.0.0.1 >nul\r\n" \
+    ":Repeat\r\n"
+#define KOBARU_BATCH_BOUND " if %KobaruTries% LSS 90 goto Wait\r\n"
 
 // cmd reads a batch file in the OEM code page, the paths are ANSI. True when
 // the text has no exact OEM form (a path would then name another file).
@@ -95,25 +80,31 @@ void DeleteSelf() {
     std::memcpy(batchPath + tempLength + baseLength, ".bat", 5);
     std::memcpy(pifPath + tempLength + baseLength, ".pif", 5);
 
-    const std::string exe = Escaped(exePath);
-    std::string text;
-    if (ToOemCodePage(std::string(kBatchHead) + "del \"" + exe + "\"\r\nif exist \"" + exe + "\"" +
-                          kBatchBound + "del \"" + Escaped(pifPath) + "\"\r\ndel \"" +
-                          Escaped(batchPath) + "\"",
-                      text)) {
-        return;
-    }
-    {
-        // Binary mode with explicit CR LF: the bytes a text-mode write gives
-        // on Windows, on every host the tests run on. A batch cut short by a
-        // full disk could stop before its bound: it is removed, not started.
-        FILE* file = std::fopen(batchPath, "wb");
-        if (!file) return;
-        const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-        if ((std::fclose(file) != 0) | !written) {
-            DeleteFileA(batchPath);
-            return;
+    // Text and paths in turn. cmd expands "%" in batch lines: in the paths
+    // every "%" is doubled, so that del gets the very name and no other.
+    const char* const parts[] = {KOBARU_BATCH_HEAD "del \"", exePath, "\"\r\nif exist \"", exePath,
+                                 "\"" KOBARU_BATCH_BOUND "del \"", pifPath, "\"\r\ndel \"",
+                                 batchPath, "\""};
+    std::string ansi;
+    for (size_t i = 0; i < sizeof parts / sizeof parts[0]; ++i) {
+        for (const char* c = parts[i]; *c != '\0'; ++c) {
+            ansi += *c;
+            if (i % 2 == 1 && *c == '%') ansi += '%';
         }
+    }
+    std::string text;
+    if (ToOemCodePage(ansi, text)) return;
+
+    // Binary mode with explicit CR LF: the bytes a text-mode write gives on
+    // Windows, on every host the tests run on. A batch cut short by a full
+    // disk could stop before its bound: it is removed, not started.
+    FILE* file = std::fopen(batchPath, "wb");
+    if (!file) return;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        DeleteFileA(batchPath);
+        return;
     }
 
     STARTUPINFOA startup;
