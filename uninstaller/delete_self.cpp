@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA must have its 32-bit layout");
@@ -12,19 +13,44 @@ static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA must have its 32-bit lay
 
 namespace {
 
-// Retries until the executable is deletable, that is once the process has
-// ended; then removes a leftover .pif of the same name and the batch itself.
-// Lines end in CR LF, the last one without.
-const char kBatchFormat[] =
-    "Repeat:\r\n"
-    "del \"%s\"\r\n"
-    "if exist \"%s\" goto Repeat\r\n"
-    "del \"%s\"\r\n"
-    "del \"%s\"";
+// Retries deleting the executable until it is no longer in use, pausing
+// about a second between tries without spinning a CPU, for at most
+// 90 tries (about a minute and a half); then removes a leftover
+// .pif of the same name and the batch itself. The pause and the counter sit
+// before the label, so the batch's last line is always its own deletion.
+#define KOBARU_BATCH_HEAD \
+    "set KobaruTries=0\r\n" \
+    "goto Repeat\r\n" \
+    ":Wait\r\n" \
+    "set /a KobaruTries+=1\r\n" \
+    "ping -n 2 127.0.0.1 >nul\r\n" \
+    ":Repeat\r\n"
+#define KOBARU_BATCH_BOUND " if %KobaruTries% LSS 90 goto Wait\r\n"
 
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
-};
+// cmd reads a batch file in the OEM code page, the paths are ANSI. True when
+// the text has no exact OEM form (a path would then name another file).
+bool ToOemCodePage(const std::string& ansi, std::string& oem) {
+    const int ansiLength = static_cast<int>(ansi.size());
+    const int wideLength =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), ansiLength, nullptr, 0);
+    if (wideLength <= 0) return true;
+    std::unique_ptr<WCHAR[]> wide(new WCHAR[wideLength]);
+    MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, ansi.data(), ansiLength, wide.get(),
+                        wideLength);
+    // No flags: they are refused for some code pages (UTF-8). The way back
+    // shows default and best-fit characters instead.
+    const int oemLength =
+        WideCharToMultiByte(CP_OEMCP, 0, wide.get(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (oemLength <= 0) return true;
+    oem.assign(static_cast<size_t>(oemLength), '\0');
+    WideCharToMultiByte(CP_OEMCP, 0, wide.get(), wideLength, &oem[0], oemLength, nullptr, nullptr);
+    if (MultiByteToWideChar(CP_OEMCP, 0, oem.data(), oemLength, nullptr, 0) != wideLength) {
+        return true;
+    }
+    std::unique_ptr<WCHAR[]> back(new WCHAR[wideLength]);
+    MultiByteToWideChar(CP_OEMCP, 0, oem.data(), oemLength, back.get(), wideLength);
+    return std::memcmp(wide.get(), back.get(), sizeof(WCHAR) * wideLength) != 0;
+}
 
 }  // namespace
 
@@ -54,12 +80,31 @@ void DeleteSelf() {
     std::memcpy(batchPath + tempLength + baseLength, ".bat", 5);
     std::memcpy(pifPath + tempLength + baseLength, ".pif", 5);
 
-    {
-        // Binary mode with explicit CR LF: the bytes a text-mode write gives
-        // on Windows, on every host the tests run on.
-        std::unique_ptr<FILE, FileCloser> batch(std::fopen(batchPath, "wb"));
-        if (!batch) return;
-        std::fprintf(batch.get(), kBatchFormat, exePath, exePath, pifPath, batchPath);
+    // Text and paths in turn. cmd expands "%" in batch lines: in the paths
+    // every "%" is doubled, so that del gets the very name and no other.
+    const char* const parts[] = {KOBARU_BATCH_HEAD "del \"", exePath, "\"\r\nif exist \"", exePath,
+                                 "\"" KOBARU_BATCH_BOUND "del \"", pifPath, "\"\r\ndel \"",
+                                 batchPath, "\""};
+    std::string ansi;
+    for (size_t i = 0; i < sizeof parts / sizeof parts[0]; ++i) {
+        for (const char* c = parts[i]; *c != '\0'; ++c) {
+            ansi += *c;
+            if (i % 2 == 1 && *c == '%') ansi += '%';
+        }
+    }
+    std::string text;
+    if (ToOemCodePage(ansi, text)) return;
+
+    // Binary mode with explicit CR LF: the bytes a text-mode write gives on
+    // Windows, on every host the tests run on. A batch cut short by a full
+    // disk could stop before its bound: it is removed, not started.
+    FILE* file = std::fopen(batchPath, "wb");
+    if (!file) return;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        DeleteFileA(batchPath);
+        return;
     }
 
     STARTUPINFOA startup;
@@ -69,15 +114,22 @@ void DeleteSelf() {
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
+    // Quoted: unquoted, Windows would try each prefix before a blank of the
+    // path as a program of its own.
+    char commandLine[MAX_PATH + 2];
+    commandLine[0] = '"';
+    const size_t batchLength = std::strlen(batchPath);
+    std::memcpy(commandLine + 1, batchPath, batchLength);
+    std::memcpy(commandLine + 1 + batchLength, "\"", 2);
     // Suspended, so that its priority is lowered before it runs a line.
-    if (!CreateProcessA(nullptr, batchPath, nullptr, nullptr, FALSE,
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, nullptr, &startup,
                         &process)) {
         // Nothing will ever run the batch: leave nothing behind.
         DeleteFileA(batchPath);
         return;
     }
-    // The batch spins until this process is gone; at idle priority against
+    // The batch waits until this process is gone; at idle priority against
     // ours at the top it does not hold up the process's end.
     SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);

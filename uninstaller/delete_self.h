@@ -3,10 +3,12 @@
 #define KOBARU_DELETE_SELF_H_
 
 // Writes a batch file into the temporary directory that deletes this
-// program's executable once the process has ended, then deletes itself, and
-// starts it hidden at idle priority. The caller must end the process right
-// after. Reports nothing; when the batch file cannot be written, or a path
-// does not fit MAX_PATH, nothing is started and the executable stays.
+// program's executable once the process has ended (retrying for about a
+// minute and a half), then deletes itself, and starts it hidden at idle
+// priority. The caller must end the process right after. Reports nothing;
+// when the batch file cannot be written whole, a path does not fit MAX_PATH
+// or has no exact form in the OEM code page, nothing is started, no batch
+// file is left and the executable stays.
 void DeleteSelf();
 
 #endif  // KOBARU_DELETE_SELF_H_

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "delete_self.h"
+#include "system_directory.h"
 #include "tamarin/extract.h"
 #include "tamarin/pack_file.h"
 #include "uninstaller.h"
@@ -58,6 +59,12 @@ const char kNoProcessHandleText[] =
     "\x80\x82\xCC\x8F\xEE\x95\xF1\x82\xAA\x8E\xE6\x93\xBE\x82\xC5\x82\xAB\x82\xDC\x82\xB9"
     "\x82\xF1\x81\x42\n"
     KOBARU_START_ERROR_ADVICE;
+// "スクリーンセーバーを削除できませんでした。\nWindowsを再起動してからやり直してください。\n
+//  問題が解決しない場合は、サポートまでお問い合わせください。\nご迷惑をおかけし、申し訳ございません。"
+const char kNotRemovedText[] =
+    "\x83\x58\x83\x4E\x83\x8A\x81\x5B\x83\x93\x83\x5A\x81\x5B\x83\x6F\x81\x5B\x82\xF0"
+    "\x8D\xED\x8F\x9C\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\x81\x42\n"
+    KOBARU_START_ERROR_ADVICE;
 // "アンインストールが完了しました。"
 const char kCompletedText[] =
     "\x83\x41\x83\x93\x83\x43\x83\x93\x83X\x83g\x81[\x83\x8B\x82\xAA\x8A\xAE\x97\xB9\x82"
@@ -72,7 +79,7 @@ const char kFolderSuffix[] =
     "\x5C\x82\xB1\x82\xCE\x82\xE9\x90\xEC\x96\xF6\x83X\x83N\x83\x8A\x81[\x83\x93\x83Z\x81["
     "\x83o\x81[";
 
-// The start errors come to the front over every window, system-modal.
+// The errors come to the front over every window, system-modal.
 void ShowError(const char* text) {
     MessageBoxA(GetTopWindow(GetForegroundWindow()), text, kErrorTitle,
                 MB_SYSTEMMODAL | MB_SETFOREGROUND | MB_TOPMOST);
@@ -126,6 +133,19 @@ bool RunCleaner(const char* copyPath) {
     if (failure) ShowError(failure);
     DeleteFileA(copyPath);
     return failure != nullptr;
+}
+
+// True when the screen saver is still in the system directory after the
+// cleaner has run, or when that cannot be told: the product must then not
+// be reported as removed.
+bool ScreenSaverRemains() {
+    const std::string systemDirectory = GetSystemDirectoryPath();
+    if (systemDirectory.empty()) return true;
+    if (GetFileAttributesA((systemDirectory + "\\Kobaru_Senryu_2014.scr").c_str()) !=
+        INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
 
 // Outcomes unexamined: a missing shortcut or a folder that still holds
@@ -208,6 +228,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     tamarin::g_rootArchivePath.assign(ownPath, ownLength);
     if (ExtractEntry(copyPath, kCleanerName)) return 0;
     if (RunCleaner(copyPath)) return 0;
+    // Left in place, everything stays for a later run to try again.
+    if (ScreenSaverRemains()) {
+        ShowError(kNotRemovedText);
+        return 0;
+    }
 
     RemoveStartMenuEntries();
     ShowProductMessage(kCompletedText);

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include <boost/make_shared.hpp>
-#include <boost/shared_array.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include "tamarin/pack_file.h"
@@ -32,35 +32,74 @@ bool Fail(const char* text) {
     return true;
 }
 
+// Bytes moved per step: memory stays constant whatever the entry's size.
+const uint32_t kChunkSize = 1u << 20;
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+
+// The entry goes to a file of its own beside the destination, so that an
+// installed file is replaced only by a complete copy. True on failure,
+// after the message; the temporary file is then gone.
+bool WriteTemporary(tamarin::CFile& reader, uint32_t size, const std::string& temporary) {
+    std::unique_ptr<FILE, FileCloser> out(std::fopen(temporary.c_str(), "wb"));
+    if (!out) return Fail(kCannotWriteText);
+    std::unique_ptr<unsigned char[]> chunk(
+        new (std::nothrow) unsigned char[size < kChunkSize ? size : kChunkSize]);
+    const char* failure = chunk ? nullptr : kBrokenInstallerText;
+    for (uint32_t left = size; left > 0 && !failure;) {
+        const uint32_t step = left < kChunkSize ? left : kChunkSize;
+        if (reader.Read(chunk.get(), step) != step) {
+            failure = kBrokenInstallerText;  // the entry runs past the archive's end
+        } else if (std::fwrite(chunk.get(), 1, step, out.get()) != step) {
+            failure = kCannotWriteText;  // a full disk
+        }
+        left -= step;
+    }
+    // A full disk may show only when the buffers are flushed.
+    if (!failure && (std::fflush(out.get()) != 0 || std::fclose(out.release()) != 0)) {
+        failure = kCannotWriteText;
+    }
+    if (!failure) return false;
+    Fail(failure);
+    out.reset();
+    std::remove(temporary.c_str());
+    return true;
+}
+
 }  // namespace
 
-bool ExtractEntry(const std::string& destination, const std::string& entryName) {
-    boost::shared_ptr<tamarin::CFile> reader = boost::make_shared<tamarin::CPackFile>();
-    if (reader->Open(entryName.c_str())) return Fail(kBrokenInstallerText);
-
-    // The whole entry is read before the destination is created: a damaged
-    // archive must not truncate a file that is already installed.
+bool ExtractEntry(const std::string& destination, const std::string& entryName) try {
+    boost::shared_ptr<tamarin::CPackFile> reader = boost::make_shared<tamarin::CPackFile>();
+    // The entry comes from the program's own archive only: a file of that
+    // name in the current folder must never be installed in its place.
+    if (reader->OpenRootEntry(entryName.c_str())) return Fail(kBrokenInstallerText);
     const int32_t size = reader->GetSize();
     if (size < 0) return Fail(kBrokenInstallerText);
-    // Array new of 0 still yields a valid pointer, so an empty entry writes
-    // an empty file.
-    boost::shared_array<unsigned char> buffer(new (std::nothrow) unsigned char[size]);
-    if (!buffer) return Fail(kBrokenInstallerText);
-    if (reader->Read(buffer.get(), static_cast<uint32_t>(size)) != static_cast<uint32_t>(size)) {
-        return Fail(kBrokenInstallerText);
-    }
 
-    FILE* out = std::fopen(destination.c_str(), "wb");
-    if (!out) return Fail(kCannotWriteText);
-    const size_t written = std::fwrite(buffer.get(), 1, static_cast<size_t>(size), out);
-    // A full disk shows up as a short write or, once buffers are flushed, as
-    // a failing close; either way the partial file must not stay behind
-    // looking like an installed one.
-    const bool closeFailed = std::fclose(out) != 0;
-    if (written != static_cast<size_t>(size) || closeFailed) {
+    // A read-only file is never replaced, wherever renaming over it would
+    // be allowed.
+    const DWORD attributes = GetFileAttributesA(destination.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        return Fail(kCannotWriteText);
+    }
+    // Beside the destination, named like it but for a last "~": no longer
+    // than the destination, so whatever path fits, fits for both.
+    if (destination.empty()) return Fail(kCannotWriteText);
+    std::string temporary = destination;
+    temporary.back() = temporary.back() == '~' ? '_' : '~';
+    if (WriteTemporary(*reader, static_cast<uint32_t>(size), temporary)) return true;
+    // The destination changes only now, and at once: held open, read-only
+    // or replaced, it is either the old file or the whole new one.
+    if (!MoveFileExA(temporary.c_str(), destination.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         Fail(kCannotWriteText);
-        std::remove(destination.c_str());
+        std::remove(temporary.c_str());
         return true;
     }
     return false;
+} catch (...) {
+    // Memory for the reader or a name could not be had.
+    return Fail(kBrokenInstallerText);
 }

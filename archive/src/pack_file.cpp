@@ -180,6 +180,21 @@ bool CPackFile::Open(const char* name) {
     return true;
 }
 
+bool CPackFile::OpenRootEntry(const char* name) {
+    if (name != nullptr && !Mount(g_rootArchivePath.c_str())) {
+        std::string normalised(name);
+        for (size_t i = 0; i < normalised.size(); ++i) {
+            if (normalised[i] == '/') normalised[i] = '\\';
+        }
+        const HeaderMap& root = g_archiveRegistry[g_rootArchivePath];
+        HeaderMap::const_iterator it = root.find(normalised);
+        if (it != root.end()) return OpenEntry(it->second, normalised);
+    }
+    // Mount may have left the archive's stream open.
+    if (m_handle != nullptr) Close();
+    return true;
+}
+
 uint32_t CPackFile::Read(void* buffer, uint32_t length) {
     const int32_t position = Tell();
     if (m_handle == nullptr) return 0;

@@ -61,13 +61,19 @@ TEST_F(ExtractEntryTest, WritesTheEntryByteForByteAndShowsNothing) {
     EXPECT_TRUE(fakewin::Get().messageBoxes.empty());
 }
 
-TEST_F(ExtractEntryTest, APlainFileOfTheEntryNameWins) {
+// Run from a Downloads folder, a file of the entry's name must not be
+// installed in place of the program's own entry.
+TEST_F(ExtractEntryTest, AFileOfTheEntryNameInTheCurrentFolderIsNeverTaken) {
     Archive archive;
     archive.entries = {Entry("a.scr", "from the archive")};
     WriteRoot(archive);
     tamarin_test::WriteFile("a.scr", "from the folder");
+    tamarin_test::WriteFile("b.scr", "from the folder");
     EXPECT_FALSE(ExtractEntry("out", "a.scr"));
-    EXPECT_EQ("from the folder", tamarin_test::ReadFile("out"));
+    EXPECT_EQ("from the archive", tamarin_test::ReadFile("out"));
+    EXPECT_TRUE(ExtractEntry("out", "b.scr"));
+    EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
+    EXPECT_EQ("from the archive", tamarin_test::ReadFile("out"));
 }
 
 TEST_F(ExtractEntryTest, AMissingEntryLeavesTheDestinationUntouched) {
@@ -84,20 +90,6 @@ TEST_F(ExtractEntryTest, AMissingEntryLeavesTheDestinationUntouched) {
     EXPECT_TRUE(ExtractEntry("new", "a.scr"));
     EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
     EXPECT_FALSE(std::filesystem::exists("new"));
-}
-
-// An entry that runs past the end of the archive is read before the
-// destination is opened, so the file already installed survives.
-TEST_F(ExtractEntryTest, AnEntryCutShortKeepsTheInstalledFile) {
-    Archive archive;
-    archive.entries = {Entry("a.scr", "0123456789")};
-    archive.entries[0].storedSize = 11;
-    WriteRoot(archive);
-    tamarin_test::WriteFile("out", "installed");
-
-    EXPECT_TRUE(ExtractEntry("out", "a.scr"));
-    EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
-    EXPECT_EQ("installed", tamarin_test::ReadFile("out"));
 }
 
 TEST_F(ExtractEntryTest, ASizeBeyondTwoGigabytesIsABrokenInstaller) {
@@ -118,20 +110,40 @@ TEST_F(ExtractEntryTest, ADestinationThatCannotBeCreatedIsReportedOnce) {
     EXPECT_EQ(std::string(kCannotWriteText), OnlyMessage());
 }
 
-// A full disk: the write or the close fails. The partial file is removed
-// and the failure reported, never passed off as an installed file.
-TEST_F(ExtractEntryTest, AFailedWriteIsReportedAndThePartialFileRemoved) {
+// Whatever fails after the entry was found, the installed file stays as it
+// was, nothing half-written is left beside it, and the message tells why.
+TEST_F(ExtractEntryTest, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
     Archive archive;
-    archive.entries = {Entry("a.scr", std::string(100000, 'x')), Entry("small", "abc")};
+    archive.entries = {Entry("big", std::string(3000000, 'x')), Entry("small", "abc"),
+                       Entry("cut", std::string(2500000, 'c'))};
+    archive.entries[2].storedSize = 2500001;  // runs past the archive's end
     WriteRoot(archive);
-    for (const char* entry : {"a.scr", "small"}) {
+    const struct {
+        const char* what;
+        const char* entry;
+        bool diskFull, replaceFails, readOnly;
+        const char* message;
+    } cases[] = {
+        {"short read", "cut", false, false, false, kBrokenInstallerText},
+        {"short write", "big", true, false, false, kCannotWriteText},
+        {"failing close", "small", true, false, false, kCannotWriteText},
+        {"failed replace", "small", false, true, false, kCannotWriteText},
+        {"read-only destination", "small", false, false, true, kCannotWriteText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         fakewin::Reset();
-        std::filesystem::create_symlink("/dev/full", "out");
-        EXPECT_TRUE(ExtractEntry("out", entry)) << entry;
-        EXPECT_EQ(std::string(kCannotWriteText), OnlyMessage()) << entry;
-        EXPECT_FALSE(std::filesystem::is_symlink("out")) << entry;
-        EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+        std::filesystem::remove("out");
+        tamarin_test::WriteFile("out", "installed");
+        if (c.readOnly) std::filesystem::permissions("out", std::filesystem::perms::owner_read);
+        if (c.diskFull) std::filesystem::create_symlink("/dev/full", "ou~");
+        if (c.replaceFails) fakewin::Get().moveFileError = ERROR_ACCESS_DENIED;
+        EXPECT_TRUE(ExtractEntry("out", c.entry));
+        EXPECT_EQ(std::string(c.message), OnlyMessage());
+        EXPECT_EQ("installed", tamarin_test::ReadFile("out"));
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status("ou~")));
     }
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -142,30 +154,35 @@ TEST_F(ExtractEntryTest, AFailedWriteIsReportedAndThePartialFileRemoved) {
 #endif
 #endif
 
-// An entry that claims nearly 2 GiB in a process that cannot have that much
-// memory: the message, not an uncaught std::bad_alloc.
-TEST_F(ExtractEntryTest, AnEntryBufferThatCannotBeAllocatedIsABrokenInstaller) {
+// Memory stays constant: a 64 MiB entry is written in a process that
+// cannot have more than 24 MiB beyond what it holds, and an entry that
+// claims nearly 2 GiB is a damaged archive, not an uncaught std::bad_alloc.
+TEST_F(ExtractEntryTest, MemoryStaysConstantWhateverTheEntrySize) {
 #ifdef KOBARU_ASAN
     GTEST_SKIP() << "the sanitizer's shadow memory needs an unlimited address space";
 #else
-    Archive archive;
-    archive.entries = {Entry("a.scr", "0123456789")};
-    archive.entries[0].storedSize = 0x7FFFFFF0u;
-    WriteRoot(archive);
-
+    {
+        Archive archive;
+        archive.entries = {Entry("big", std::string(64u << 20, 'b')), Entry("claims", "0123")};
+        archive.entries[1].storedSize = 0x7FFFFFF0u;
+        WriteRoot(archive);
+    }
     rlimit previous;
     ASSERT_EQ(0, getrlimit(RLIMIT_AS, &previous));
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     rlimit limited = previous;
-    limited.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (512u << 20);
+    limited.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (24u << 20);
     ASSERT_EQ(0, setrlimit(RLIMIT_AS, &limited));
-    const bool failed = ExtractEntry("out", "a.scr");
+    const bool bigFailed = ExtractEntry("big.out", "big");
+    const bool claimFailed = ExtractEntry("claims.out", "claims");
     setrlimit(RLIMIT_AS, &previous);
 
-    EXPECT_TRUE(failed);
+    EXPECT_FALSE(bigFailed);
+    EXPECT_EQ(64u << 20, std::filesystem::file_size("big.out"));
+    EXPECT_TRUE(claimFailed);
     EXPECT_EQ(std::string(kBrokenInstallerText), OnlyMessage());
-    EXPECT_FALSE(std::filesystem::exists("out"));
+    EXPECT_FALSE(std::filesystem::exists("claims.out"));
 #endif
 }
 

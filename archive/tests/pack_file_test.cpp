@@ -230,6 +230,26 @@ TEST_F(PackFileTest, PlainFileWinsOverRootEntry) {
     EXPECT_EQ(ReadAll(file), "plain!!");
 }
 
+// What the programs install must come from their own file only.
+TEST_F(PackFileTest, OpenRootEntryTakesNeitherPlainFilesNorFolderArchives) {
+    WriteFile("root.pfs", Pf0({{"a.txt", "archived"}, {"d\\b", "in root"}}));
+    WriteFile("a.txt", "plain!!");
+    WriteFile("x.pfs", Pf0({{"c", "folder archive"}}));
+    CPackFile file;
+    ASSERT_FALSE(file.OpenRootEntry("a.txt"));
+    EXPECT_EQ(file.GetContainerPath(), "root.pfs");
+    EXPECT_EQ(ReadAll(file), "archived");
+    ASSERT_FALSE(file.OpenRootEntry("d/b"));
+    EXPECT_EQ(ReadAll(file), "in root");
+    for (const char* name : {"x\\c", "plain", "root.pfs"}) {
+        EXPECT_TRUE(file.OpenRootEntry(name)) << name;
+        EXPECT_EQ(file.Tell(), -1) << name;
+    }
+    tamarin::g_rootArchivePath = "a.txt";  // not an archive
+    EXPECT_TRUE(file.OpenRootEntry("a.txt"));
+    EXPECT_EQ(file.Tell(), -1);
+}
+
 TEST_F(PackFileTest, NameWithoutSeparatorIsNotSearchedInFolderArchives) {
     WriteFile("name.pfs", Pf0({{"", "found as folder"}}));
     EXPECT_EQ(Contents("name"), "<missing>");

@@ -38,6 +38,18 @@
 #define THREAD_PRIORITY_IDLE (-15)
 #define THREAD_PRIORITY_TIME_CRITICAL 15
 
+#define CP_ACP 0u
+#define CP_OEMCP 1u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+#define MOVEFILE_WRITE_THROUGH 0x00000008u
+#define INVALID_FILE_ATTRIBUTES 0xFFFFFFFFu
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
@@ -48,6 +60,10 @@ typedef uint32_t ULONG;
 typedef LONG HRESULT;
 typedef DWORD REGSAM;
 typedef char CHAR;
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef BYTE* LPBYTE;
@@ -141,6 +157,15 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyCl
 LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                            const BYTE* data, DWORD size);
 LONG WINAPI RegCloseKey(HKEY key);
+
+// Conversions between the ANSI or OEM code page (fakewin::State) and UTF-16.
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide,
+                               int wideLength);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
+                               LPSTR text, int length, LPCSTR defaultChar, LPBOOL usedDefault);
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+DWORD WINAPI GetFileAttributesA(LPCSTR path);
+DWORD WINAPI GetLastError();
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 

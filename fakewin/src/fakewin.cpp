@@ -1,8 +1,11 @@
 #include "fakewin/fakewin.h"
 
+#include <iconv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <type_traits>
@@ -57,6 +60,47 @@ public:
         return static_cast<ULONG>(--Get().allocatorReferences);
     }
 };
+
+// The iconv name of a code page that the conversions know.
+const char* CodePageName(UINT codePage) {
+    if (codePage == CP_ACP) codePage = Get().ansiCodePage;
+    if (codePage == CP_OEMCP) codePage = Get().oemCodePage;
+    switch (codePage) {
+    case 437: return "CP437";
+    case 850: return "CP850";
+    case 932: return "CP932";
+    case 1252: return "CP1252";
+    case 65001: return "UTF-8";
+    default: return nullptr;
+    }
+}
+
+// Converts text whole with iconv; nothing when it is invalid or has a
+// character without a form in the target.
+std::optional<std::string> Convert(const char* from, const char* to, std::string in) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out(in.size() * 4 + 4, '\0');
+    char* src = in.data();
+    char* dst = out.data();
+    size_t left = in.size(), room = out.size();
+    const bool failed = iconv(cd, &src, &left, &dst, &room) == static_cast<size_t>(-1);
+    iconv_close(cd);
+    if (failed) return std::nullopt;
+    out.resize(out.size() - room);
+    return out;
+}
+
+// Copies a converted text into a caller's buffer the Windows way: with no
+// buffer the count needed, else the count written or 0 when it does not fit.
+template <typename Char>
+int FillConverted(const std::string& bytes, Char* out, int room) {
+    const int count = static_cast<int>(bytes.size() / sizeof(Char));
+    if (room == 0) return count;
+    if (count > room) return 0;
+    std::memcpy(out, bytes.data(), bytes.size());
+    return count;
+}
 
 Allocator g_allocator;
 ITEMIDLIST g_programsList;
@@ -271,3 +315,64 @@ BOOL WINAPI SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path) {
     std::memcpy(path, Get().programsFolder.c_str(), Get().programsFolder.size() + 1);
     return TRUE;
 }
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int length, LPWSTR wide,
+                               int wideLength) {
+    // Invalid bytes fail whatever the flags: the stand-in has no U+FFFD.
+    const char* name = fakewin::CodePageName(codePage);
+    if (!name || !text || length < 0) return 0;
+    const auto out = fakewin::Convert(name, "UTF-16LE", std::string(text, length));
+    return out ? fakewin::FillConverted(*out, wide, wideLength) : 0;
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wide, int wideLength, LPSTR text,
+                               int length, LPCSTR, LPBOOL usedDefault) {
+    const char* name = fakewin::CodePageName(codePage);
+    if (!name || !wide || wideLength < 0) return 0;
+    // Character by character (no surrogate pairs), so that one without a
+    // form becomes Windows' default character "?".
+    std::string out;
+    for (int i = 0; i < wideLength; ++i) {
+        const auto one = fakewin::Convert(
+            "UTF-16LE", name, std::string(reinterpret_cast<const char*>(wide + i), sizeof(WCHAR)));
+        out += one ? *one : "?";
+    }
+    if (usedDefault) *usedDefault = FALSE;
+    return fakewin::FillConverted(out, text, length);
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+    fakewin::Record("MoveFileExA(" + fakewin::Quote(existing) + ", " + fakewin::Quote(target) +
+                    ", " + fakewin::Hex(flags) + ")");
+    if (Get().moveFileError) {
+        Get().lastError = *Get().moveFileError;
+        return FALSE;
+    }
+    struct stat info;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::stat(target, &info) == 0) {
+        Get().lastError = 183;  // ERROR_ALREADY_EXISTS
+        return FALSE;
+    }
+    if (std::rename(existing, target) != 0) {
+        Get().lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+    fakewin::Record("GetFileAttributesA(" + fakewin::Quote(path) + ")");
+    struct stat info;
+    if (Get().fileAttributesError) {
+        Get().lastError = *Get().fileAttributesError;
+    } else if (::stat(path, &info) == 0) {
+        // A file without write bits is read-only, as Wine shows it.
+        if (S_ISDIR(info.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+        return (info.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+    } else {
+        Get().lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    }
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD WINAPI GetLastError() { return Get().lastError; }

@@ -90,13 +90,14 @@ class InstallerTest(unittest.TestCase):
         self.assertTrue((self.system / SCREEN_SAVER).is_dir())
         self.assertFalse((self.system / UNINSTALLER).exists())
 
-    def test_a_file_of_the_entry_name_in_the_current_folder_wins(self):
+    def test_a_file_of_the_entry_name_in_the_current_folder_is_not_taken(self):
         exe = self.packaged({SCREEN_SAVER: SAVER_BYTES, UNINSTALLER: UNINSTALLER_BYTES})
         (self.work / SCREEN_SAVER).write_bytes(b"from the current folder")
         result = self.run_installer(exe, cwd=self.work)
         self.assert_messages(result)
-        self.assertEqual(b"from the current folder", (self.system / SCREEN_SAVER).read_bytes())
+        self.assertEqual(SAVER_BYTES, (self.system / SCREEN_SAVER).read_bytes())
         self.assertEqual(UNINSTALLER_BYTES, (self.system / UNINSTALLER).read_bytes())
+        self.assertEqual(b"from the current folder", (self.work / SCREEN_SAVER).read_bytes())
 
     def test_arguments_change_nothing(self):
         exe = self.packaged({SCREEN_SAVER: SAVER_BYTES, UNINSTALLER: UNINSTALLER_BYTES})

@@ -107,15 +107,15 @@ class UninstallerTest(unittest.TestCase):
         self.assertTrue((self.system / SCREEN_SAVER).exists())
         self.assertTrue(exe.exists())
 
-    def test_a_cleaner_in_the_current_folder_is_used_in_place_of_the_entry(self):
+    def test_a_cleaner_in_the_current_folder_is_never_started(self):
         work = Path(tempfile.mkdtemp(dir=self.prefix.drive_c))
         (work / CLEANER_NAME).write_bytes(Path(CLEANER).read_bytes())
         exe = self.install_uninstaller(packaged=False)
         result = self.run_uninstaller(exe, cwd=work)
-        self.assert_product_messages(result, COMPLETED)
-        self.assertFalse((self.system / SCREEN_SAVER).exists())
+        self.assert_product_messages(result, BROKEN)
+        self.assertTrue((self.system / SCREEN_SAVER).exists())
         self.assertTrue((work / CLEANER_NAME).exists())
-        self.assertFalse(exe.exists())
+        self.assertTrue(exe.exists())
         self.assertEqual([], self.temp_leftovers())
 
 

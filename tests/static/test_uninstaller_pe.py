@@ -26,7 +26,7 @@ class UninstallerExecutableTest(DeliverableChecks, unittest.TestCase):
     PATH = os.environ["KOBARU_UNINSTALLER"]
     NAME = "Kobaru_ScreenSaver_Cleaner"
     DESCRIPTION = "Kobaru Screen Saver Uninstaller"
-    LEVEL = "HighestAvailable"
+    LEVEL = "highestAvailable"
     REQUIRED_IMPORTS = [("kernel32.dll", "CreateProcessA"), ("kernel32.dll", "GetTempPathA"),
                         ("kernel32.dll", "GetVersionExA"), ("advapi32.dll", "RegSetValueExA"),
                         ("shell32.dll", "ShellExecuteExA"),

@@ -15,7 +15,9 @@ import dataclasses
 import fcntl
 import os
 import re
+import resource
 import shutil
+import signal
 import subprocess
 import tempfile
 from pathlib import Path
@@ -104,7 +106,9 @@ RELAY_INCLUDE = "user32.MessageBoxA;user32.GetForegroundWindow;user32.GetTopWind
 
 
 def parse_message_boxes(trace):
-    """Every MessageBoxA call in a relay trace, in order."""
+    """Every MessageBoxA call in a relay trace, in order. Lines start with
+    the calling thread's id; other processes of the prefix may trace too, so
+    the owner lookups are matched within one thread."""
     boxes = []
     # The calls before a box, per thread: other processes of the prefix
     # (Wine's desktop polls GetForegroundWindow) trace theirs in between.
@@ -241,14 +245,32 @@ class WinePrefix:
         """The Windows name of a host path, through drive Z:."""
         return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
 
-    def run(self, exe, args=(), cwd=None, timeout=120, relay=True):
-        """Runs a program and waits for every process of the prefix to end."""
+    def run(self, exe, args=(), cwd=None, timeout=120, relay=True, file_size_limit=None):
+        """Runs a program and waits for every process of the prefix to end.
+        With file_size_limit, writes past that many bytes fail as on a full
+        disk (the program's processes only: wineserver is started before)."""
         env = _environment(self.path, relay)
+        limit = None
+        if file_size_limit is not None:
+            subprocess.run([WINESERVER, "-p5"], env=env, check=True)
+
+            def limit():
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
         proc = subprocess.run([WINE, str(exe), *args], env=env, cwd=cwd, timeout=timeout,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=limit)
         subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
         trace = proc.stderr.decode("latin-1")
         return RunResult(proc.returncode, parse_message_boxes(trace), proc.stdout, proc.stderr)
+
+    def hold(self, exe, path, milliseconds):
+        """Starts exe (the hold helper) on a Windows path and returns its
+        process once the file is held."""
+        proc = subprocess.Popen([WINE, str(exe), path, str(milliseconds)],
+                                env=_environment(self.path), stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)
+        assert proc.stdout.readline().strip() == b"held", path
+        return proc
 
     # Registry, through Wine's own reg tool.
     def reg_query(self, key, value):

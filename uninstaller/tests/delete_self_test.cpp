@@ -42,6 +42,24 @@ protected:
     std::string m_temp;
 };
 
+// The batch as it must be written, for ANSI paths already in the OEM code
+// page: every "%" doubled, a bounded retry loop with a pause of about a
+// second, and its own deletion as the last line.
+std::string ExpectedBatch(const std::string& exe, const std::string& pif, const std::string& bat) {
+    auto escaped = [](std::string path) {
+        for (size_t i = path.find('%'); i != std::string::npos; i = path.find('%', i + 2)) {
+            path.insert(i, 1, '%');
+        }
+        return path;
+    };
+    return "set KobaruTries=0\r\ngoto Repeat\r\n:Wait\r\nset /a KobaruTries+=1\r\n"
+           "ping -n 2 127.0.0.1 >nul\r\n:Repeat\r\n"
+           "del \"" + escaped(exe) + "\"\r\n" +
+           "if exist \"" + escaped(exe) + "\" if %KobaruTries% LSS 90 goto Wait\r\n" +
+           "del \"" + escaped(pif) + "\"\r\n" +
+           "del \"" + escaped(bat) + "\"";
+}
+
 TEST_F(DeleteSelfTest, WritesTheBatchTextByteForByte) {
     // A file already at the batch path is replaced whole.
     tamarin_test::WriteFile(m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat",
@@ -49,13 +67,54 @@ TEST_F(DeleteSelfTest, WritesTheBatchTextByteForByte) {
     DeleteSelf();
     const std::string batch = m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat";
     const std::string pif = m_temp + "Kobaru_ScreenSaver_2014_Cleaner.pif";
-    EXPECT_EQ(std::string("Repeat:\r\n") +
-                  "del \"" + kInstalledPath + "\"\r\n" +
-                  "if exist \"" + kInstalledPath + "\" goto Repeat\r\n" +
-                  "del \"" + pif + "\"\r\n" +
-                  "del \"" + batch + "\"",
-              ReadFile(batch));
+    EXPECT_EQ(ExpectedBatch(kInstalledPath, pif, batch), ReadFile(batch));
     EXPECT_FALSE(fs::exists(pif));
+}
+
+// cmd reads the batch in the OEM code page and expands "%": the paths must
+// reach it as the same characters, or no batch is written at all.
+TEST_F(DeleteSelfTest, PathsReachCmdEscapedInTheOemCodePage) {
+    const struct {
+        UINT ansi, oem;
+        std::string dir;     // ANSI bytes
+        std::string oemDir;  // the same in the OEM code page; empty: no batch
+    } cases[] = {
+        {932, 932, "C:\\Tools 100%\\" + Cp932("ツール") + "\\", "C:\\Tools 100%\\" + Cp932("ツール") + "\\"},
+        {1252, 850, "C:\\%OS%\\Jos\xE9\\", "C:\\%OS%\\Jos\x82\\"},
+        {1252, 65001, "C:\\Jos\xE9\\", "C:\\Jos\xC3\xA9\\"},
+        {1252, 437, "C:\\Preis \x80\\", ""},  // no euro sign in 437
+        {1252, 437, "C:\\\xD8re\\", ""},      // best fit would make it "O"
+        {932, 932, "C:\\bad\x82\\", ""},      // not valid ANSI
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dir);
+        fakewin::Reset();
+        fakewin::Get().ansiCodePage = c.ansi;
+        fakewin::Get().oemCodePage = c.oem;
+        fakewin::Get().tempPath = m_temp;
+        fakewin::Get().modulePath = c.dir + "u.exe";
+        DeleteSelf();
+        if (c.oemDir.empty()) {
+            EXPECT_TRUE(fakewin::Get().createdProcesses.empty());
+            EXPECT_FALSE(fs::exists(m_temp + "u.bat"));
+            continue;
+        }
+        EXPECT_EQ(ExpectedBatch(c.oemDir + "u.exe", m_temp + "u.pif", m_temp + "u.bat"),
+                  ReadFile(m_temp + "u.bat"));
+        EXPECT_EQ(1u, fakewin::Get().createdProcesses.size());
+        fs::remove(m_temp + "u.bat");
+    }
+}
+
+// A batch cut short by a full disk could stop before its bound.
+TEST_F(DeleteSelfTest, ABatchThatCannotBeWrittenWholeIsRemovedAndNotStarted) {
+    fakewin::Get().deleteHostFiles = true;
+    const std::string batch = m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat";
+    fs::create_symlink("/dev/full", batch);
+    DeleteSelf();
+    EXPECT_TRUE(fakewin::Get().createdProcesses.empty());
+    EXPECT_EQ(std::vector<std::string>{batch}, fakewin::Get().deletedFiles);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(batch)));
 }
 
 TEST_F(DeleteSelfTest, BaseNameIsTheLastPathPartCutBeforeItsLastDot) {
@@ -80,7 +139,7 @@ TEST_F(DeleteSelfTest, BaseNameIsTheLastPathPartCutBeforeItsLastDot) {
         EXPECT_NE(std::string::npos, text.find("\r\ndel \"" + m_temp + c.base + ".pif\"\r\n"));
         EXPECT_EQ("\r\ndel \"" + batch + "\"", text.substr(text.rfind("\r\n")));
         ASSERT_EQ(1u, fakewin::Get().createdProcesses.size());
-        EXPECT_EQ(batch, fakewin::Get().createdProcesses[0].commandLine);
+        EXPECT_EQ("\"" + batch + "\"", fakewin::Get().createdProcesses[0].commandLine);
         fs::remove(batch);
     }
 }
@@ -90,7 +149,8 @@ TEST_F(DeleteSelfTest, StartsTheBatchHiddenSuspendedAtIdlePriority) {
     ASSERT_EQ(1u, fakewin::Get().createdProcesses.size());
     const fakewin::CreateProcessCall& call = fakewin::Get().createdProcesses[0];
     EXPECT_FALSE(call.applicationName);
-    EXPECT_EQ(m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat", call.commandLine);
+    // Quoted, so that no prefix before a blank is taken for a program.
+    EXPECT_EQ("\"" + m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat\"", call.commandLine);
     EXPECT_FALSE(call.processAttributes || call.threadAttributes || call.environment);
     EXPECT_FALSE(call.currentDirectory);
     EXPECT_EQ(FALSE, call.inheritHandles);
@@ -106,7 +166,7 @@ TEST_F(DeleteSelfTest, StartsTheBatchHiddenSuspendedAtIdlePriority) {
     // The batch's thread is lowered before it runs and ours raised; both
     // handles are closed, thread first.
     EXPECT_EQ((std::vector<std::string>{
-                  "CreateProcessA(null, \"" + m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat\", 0x44)",
+                  "CreateProcessA(null, \"\"" + m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat\"\", 0x44)",
                   "SetThreadPriority(0x4004, -15)",
                   "GetCurrentThread()",
                   "SetThreadPriority(0xfffffffffffffffe, 15)",
@@ -124,7 +184,7 @@ TEST_F(DeleteSelfTest, AFailedStartUsesNoHandlesAndRemovesTheBatch) {
     fakewin::Get().deleteHostFiles = true;
     DeleteSelf();
     const std::string batch = m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat";
-    EXPECT_EQ((std::vector<std::string>{"CreateProcessA(null, \"" + batch + "\", 0x44)",
+    EXPECT_EQ((std::vector<std::string>{"CreateProcessA(null, \"\"" + batch + "\"\", 0x44)",
                                         "DeleteFileA(\"" + batch + "\")"}),
               CallsFromProcessStart());
     EXPECT_FALSE(fs::exists(m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat"));

@@ -37,6 +37,7 @@ const std::string kNoHandle = Cp932("インストール補助プログラムの�
 const std::string kErrorTitle = Cp932("エラー");
 const std::string kTitle = Cp932("こばる川柳スクリーンセーバー");
 const std::string kCompleted = Cp932("アンインストールが完了しました。");
+const std::string kNotRemoved = Cp932("スクリーンセーバーを削除できませんでした。") + kErrorTail;
 const std::string kUnsupported = Cp932("申し訳ございませんが、お使いのOSには対応しておりません。");
 const std::string kFolder = std::string(kPrograms) + "\\" + Cp932("こばる川柳スクリーンセーバー");
 const std::string kShortcut = kFolder + "\\" + Cp932("こばる川柳スクリーンセーバー2014の削除.lnk");
@@ -142,8 +143,9 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
                                              "IMalloc::Release"};
     std::vector<std::string> expected = {"GetVersionExA", "GetModuleFileNameA", "GetTempPathA",
                                          "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
-                                         "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
-                                         "DeleteFileA"};
+                                         "GetFileAttributesA", "MoveFileExA", "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
+                                         "DeleteFileA", "GetSystemDirectoryA",
+                                         "GetFileAttributesA"};
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.push_back("DeleteFileA");
     expected.insert(expected.end(), lookup.begin(), lookup.end());
@@ -225,6 +227,32 @@ TEST_F(UninstallerTest, AStartWithoutAProcessHandleIsReportedAndTheCopyDeleted) 
     EXPECT_FALSE(fs::exists(CopyPath()));
     EXPECT_FALSE(Called("WaitForSingleObject") || Called("CloseHandle") || Called("SHGetMalloc"));
     EXPECT_FALSE(SelfDeletionStarted());
+}
+
+// A screen saver that the cleaner could not delete, or a system directory
+// that cannot be looked at: no success is claimed and nothing else is
+// removed, so a later run can try again.
+TEST_F(UninstallerTest, AScreenSaverThatStaysStopsTheRunWithAnError) {
+    // A host file named as the program forms the path in "sys".
+    tamarin_test::WriteFile("sys\\Kobaru_Senryu_2014.scr", "locked");
+    const std::function<void()> failures[] = {
+        [] { fakewin::Get().systemDirectory = "sys"; },
+        [] { fakewin::Get().systemDirectoryResult = 0u; },
+        [] { fakewin::Get().fileAttributesError = ERROR_ACCESS_DENIED; },
+        [] { fakewin::Get().fileAttributesError = ERROR_PATH_NOT_FOUND; },
+    };
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        fakewin::Reset();
+        fakewin::Get().deleteHostFiles = true;
+        fakewin::Get().tempPath = m_temp;
+        fakewin::Get().modulePath = "uninstaller.exe";
+        failures[i]();
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kNotRemoved, kErrorTitle, 0x51000u}}), Boxes());
+        EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+        EXPECT_FALSE(Called("SHGetMalloc") || Called("RemoveDirectoryA") || SelfDeletionStarted());
+    }
 }
 
 TEST_F(UninstallerTest, ProgramsFolderPath) {

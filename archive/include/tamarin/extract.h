@@ -4,11 +4,13 @@
 
 #include <string>
 
-// Writes the entry (a plain file of that name first, else the root
-// archive's entry) to destination. True on failure, after showing its own message box.
-// The entry is read whole before the destination is created, so a damaged
-// archive never truncates an existing file; a failed write removes the
-// partial file.
+// Writes the root archive's entry (never a plain file of that name) to
+// destination. True on failure, after showing its own message box; throws
+// nothing. The entry is streamed in chunks of at most 1 MiB to a file beside
+// destination, named like it with a last "~" ("_" where destination ends in
+// "~"), flushed and closed, and only then moved over destination: on any
+// failure (damaged archive, full disk, destination held open or read-only)
+// the temporary file is removed and an existing destination stays as it was.
 // Texts of its message boxes, Shift-JIS (code page 932).
 // "こばる川柳スクリーンセーバー", the product's title.
 extern const char kProductTitle[];

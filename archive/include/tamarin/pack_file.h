@@ -46,6 +46,10 @@ public:
     // True on failure; on success positioned at the entry's first byte.
     // Also true when the entry's container cannot be opened.
     virtual bool Open(const char* name);
+    // Opens name only as an entry of the root archive, never as a plain file
+    // or from another archive: for programs whose payload must come from
+    // their own file. True on failure, leaving nothing open.
+    bool OpenRootEntry(const char* name);
     // Never reads past the entry's end; reads nothing when the position lies
     // outside the entry.
     virtual uint32_t Read(void* buffer, uint32_t length);

@@ -111,6 +111,20 @@ struct State {
     HANDLE createdThread = reinterpret_cast<HANDLE>(0x4004);
     std::vector<CreateProcessCall> createdProcesses;
     std::vector<HANDLE> closedHandles;
+
+    // Code pages of MultiByteToWideChar and WideCharToMultiByte (932, 437,
+    // 850, 1252 or 65001). Invalid bytes fail; characters without a form in
+    // the target become Windows' default character '?'.
+    UINT ansiCodePage = 932;
+    UINT oemCodePage = 932;
+
+    // MoveFileExA renames the host file unless moveFileError is set, in which
+    // case it fails with that error and moves nothing.
+    std::optional<DWORD> moveFileError;
+    // GetFileAttributesA looks at the host path unless this error is set,
+    // in which case it fails with it.
+    std::optional<DWORD> fileAttributesError;
+    DWORD lastError = 0;
 };
 
 // The pseudo handles that GetCurrentProcess and GetCurrentThread return.

@@ -1,0 +1,161 @@
+"""The packaged installer and uninstaller under Wine in the situations that
+real machines produce: a full disk, files read-only or in use, unusual
+temporary folders, files planted in the current folder, a screen saver that
+cannot be deleted. Each case checks the messages, the exit code and every
+file of the prefix before and after: only the product's files change, and
+only as the case allows."""
+
+import collections
+import hashlib
+import os
+import tempfile
+import unittest
+from pathlib import Path
+
+from packaging_support import package
+from winehar import WinePrefix
+
+INSTALLER = os.environ["KOBARU_INSTALLER"]
+UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
+CLEANER = os.environ["KOBARU_CLEANER"]
+HOLD = os.environ["KOBARU_HOLD"]
+WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
+
+SYSTEM = "windows/system32/"
+SAVER = SYSTEM + "Kobaru_Senryu_2014.scr"
+INSTALLED = SYSTEM + "Kobaru_ScreenSaver_2014_Cleaner.exe"
+CLEANER_NAME = "Kobaru_ScreenSaver_Cleaner_RA.exe"
+FOLDER = ("users/%s/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/"
+          "こばる川柳スクリーンセーバー" % os.environ.get("USER", "root"))
+SHORTCUT = FOLDER + "/こばる川柳スクリーンセーバー2014の削除.lnk"
+
+TITLE = "こばる川柳スクリーンセーバー".encode("cp932")
+ERROR = ("エラー".encode("cp932"), 0x51000)
+CANNOT_WRITE = ("システムフォルダに書き込みできません。".encode("cp932"), TITLE, 0)
+COMPLETED = ("アンインストールが完了しました。".encode("cp932"), TITLE, 0)
+NOT_REMOVED = ("スクリーンセーバーを削除できませんでした。\nWindowsを再起動してからやり直してください。\n"
+               "問題が解決しない場合は、サポートまでお問い合わせください。\n"
+               "ご迷惑をおかけし、申し訳ございません。").encode("cp932")
+
+SAVER_BYTES = bytes(range(256)) * 300 + b"saver"
+NEW_UNINSTALLER = b"MZ" + bytes(5000) + b"new uninstaller"
+# What an installation and the user leave behind.
+BEFORE = {SAVER: b"installed saver", INSTALLED: None, FOLDER: "dir", SHORTCUT: b"shortcut"}
+REMOVED = {SAVER: None, INSTALLED: None, SHORTCUT: None, FOLDER: None}
+
+Case = collections.namedtuple("Case", "name program arrange boxes after")
+
+
+def temp_at(name):
+    """A temporary folder of that name at the root of drive C:."""
+    return lambda test: test.use_temp(name)
+
+
+def held(path, milliseconds):
+    return lambda test: test.prefix.hold(HOLD, "C:\\" + path.replace("/", "\\"), milliseconds)
+
+
+def read_only(path):
+    return lambda test: os.chmod(test.prefix.drive_c / path, 0o444)
+
+
+def planted(test):
+    for name in (CLEANER_NAME, "Kobaru_Senryu_2014.scr", "Kobaru_ScreenSaver_2014_Cleaner.exe"):
+        (test.work / name).write_bytes(b"MZ planted")
+    test.options["cwd"] = test.work
+
+
+def disk_full(test):
+    test.options["file_size_limit"] = 40000  # the screen saver is 76805 bytes
+
+
+CASES = [
+    # The installer: a failure keeps the installed files as they were.
+    Case("disk full", "install", disk_full, [CANNOT_WRITE], {}),
+    Case("destination read-only", "install", read_only(SAVER), [CANNOT_WRITE], {}),
+    Case("destination in use", "install", held(SAVER, 6000), [CANNOT_WRITE], {}),
+    Case("planted, install", "install", planted, [],
+         {SAVER: SAVER_BYTES, INSTALLED: NEW_UNINSTALLER}),
+    # The uninstaller.
+    Case("planted, uninstall", "uninstall", planted, [COMPLETED], REMOVED),
+    # A lone "%": Wine's ShellExecuteExA (not Windows') expands "%NAME%", so a
+    # pair would fail the cleaner's start under Wine alone.
+    Case("temp with blanks, &, % and Japanese", "uninstall", temp_at("t 1 & 100% こばる"),
+         [COMPLETED], REMOVED),
+    # GetTempPathA gives 224 bytes: the batch path just fits 260.
+    Case("temp of 224 bytes", "uninstall", temp_at("t" * 220), [COMPLETED], REMOVED),
+    Case("temp of 227 bytes", "uninstall", temp_at("t" * 223), [CANNOT_WRITE], {}),
+    # The batch retries until the executable is free, then removes it.
+    Case("executable in use", "uninstall", held(INSTALLED, 5000), [COMPLETED], REMOVED),
+    Case("screen saver undeletable", "uninstall", read_only(SAVER),
+         [(NOT_REMOVED,) + ERROR], {}),
+]
+
+
+def listing(root):
+    """Every file and folder below root: its content's digest, or "dir"."""
+    files = {}
+    for folder, dirs, names in os.walk(root):
+        for d in dirs:
+            files[os.path.relpath(os.path.join(folder, d), root)] = "dir"
+        for n in names:
+            path = os.path.join(folder, n)
+            files[os.path.relpath(path, root)] = hashlib.sha1(Path(path).read_bytes()).hexdigest()
+    return files
+
+
+class FaultMatrixTest(unittest.TestCase):
+    def use_temp(self, name):
+        (self.prefix.drive_c / name).mkdir()
+        for variable in ("TEMP", "TMP"):
+            self.prefix.reg_set(r"HKCU\Environment", variable, "C:\\" + name)
+
+    def arrange(self, case):
+        self.prefix = WinePrefix(WINE_BASE)
+        self.addCleanup(self.prefix.close)
+        drive = self.prefix.drive_c
+        self.work = Path(tempfile.mkdtemp(dir=drive))
+        self.options = {}
+        for path, content in BEFORE.items():
+            if content == "dir":
+                (drive / path).mkdir(parents=True, exist_ok=True)
+            elif content is not None:
+                (drive / path).write_bytes(content)
+        if case.program == "install":
+            exe = package(INSTALLER, {"Kobaru_Senryu_2014.scr": SAVER_BYTES,
+                                      "Kobaru_ScreenSaver_2014_Cleaner.exe": NEW_UNINSTALLER},
+                          self.work / "Inst_Kobaru_ScreenSaver_RA.exe")
+        else:
+            exe = package(UNINSTALLER, {CLEANER_NAME: Path(CLEANER).read_bytes()},
+                          drive / INSTALLED)
+        case.arrange(self)
+        return exe
+
+    def test_fault_matrix(self):
+        for case in CASES:
+            with self.subTest(case.name):
+                exe = self.arrange(case)
+                before = listing(self.prefix.drive_c)
+                result = self.prefix.run(exe, **self.options)
+                after = listing(self.prefix.drive_c)
+
+                self.assertEqual(0, result.exit_code)
+                # Wine's trace shortens long texts: their start must match.
+                self.assertEqual(case.boxes, [
+                    (text if b.truncated and text.startswith(b.text) else b.text, b.title, b.style)
+                    for (text, _, _), b in zip(case.boxes, result.message_boxes)])
+                self.assertEqual(len(case.boxes), len(result.message_boxes))
+                self.assertTrue(all(b.owner_is_top_of_foreground for b in result.message_boxes))
+                changed = sorted(p for p in set(before) | set(after)
+                                 if before.get(p) != after.get(p))
+                expected = {p: hashlib.sha1(c).hexdigest() if c else c
+                            for p, c in case.after.items()}
+                self.assertEqual(sorted(p for p in expected if expected[p] != before.get(p)),
+                                 changed)
+                for path in changed:
+                    self.assertEqual(expected[path], after.get(path), path)
+                self.prefix.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
