@@ -76,6 +76,8 @@ void ReadEntryMap(CSerializer& context, EntryMap& map);
 // pf2/pf3 index: count, then per entry name and a nested header block; first
 // name wins.
 void ReadHeaderMap(CSerializer& context, HeaderMap& map);
+// The same, giving every header containerPath instead of the stored one.
+void ReadHeaderMap(CSerializer& context, HeaderMap& map, const std::string* containerPath);
 
 }  // namespace tamarin
 
