@@ -1,5 +1,6 @@
 // Time and peak live heap of one mount of each costly index shape at a few
-// sizes. Usage: mount_cost [SIZE_KB...] (default 320 800 6400). Allocations
+// sizes. Usage: mount_cost [-NAME] [SIZE_KB...] (default 320 800 6400),
+// where -NAME keeps the shapes whose name contains NAME. Allocations
 // beyond a live total of 4 GiB are refused, so a reader without bounds shows
 // as "refused" instead of taking the machine.
 #include <atomic>
@@ -61,7 +62,14 @@ void operator delete[](void* p, size_t) noexcept { Free(p); }
 int main(int argc, char** argv) {
     using namespace tamarin_writer;
     std::vector<uint32_t> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(static_cast<uint32_t>(std::atoi(argv[i])) * 1000);
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-') {
+            only = argv[i] + 1;
+        } else {
+            sizes.push_back(static_cast<uint32_t>(std::atoi(argv[i])) * 1000);
+        }
+    }
     if (sizes.empty()) sizes = {320000, 800000, 6400000};
     const struct {
         Shape shape;
@@ -76,6 +84,7 @@ int main(int argc, char** argv) {
     };
     ScratchDir dir;
     for (const auto& c : kCases) {
+        if (std::string(c.name).find(only) == std::string::npos) continue;
         for (uint32_t size : sizes) {
             const std::string block = ShapedIndex(c.shape, c.version, size);
             std::string file = VersionName(c.version);
