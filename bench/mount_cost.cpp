@@ -1,6 +1,9 @@
 // Time and peak live heap of one mount of each costly index shape at a few
 // sizes. Usage: mount_cost [-NAME] [SIZE_KB...] (default 320 800 6400),
-// where -NAME keeps the shapes whose name contains NAME. Allocations
+// where -NAME keeps the shapes whose name contains NAME. Also
+// "mount_cost --write N PATH" writes an undamaged pf2 archive of N entries
+// and "mount_cost --mount PATH" times the first mount of a file in a fresh
+// process, as a program meets it. Allocations
 // beyond a live total of 4 GiB are refused, so a reader without bounds shows
 // as "refused" instead of taking the machine.
 #include <atomic>
@@ -59,8 +62,43 @@ void operator delete[](void* p) noexcept { Free(p); }
 void operator delete(void* p, size_t) noexcept { Free(p); }
 void operator delete[](void* p, size_t) noexcept { Free(p); }
 
+namespace {
+
+int WriteEntries(int n, const std::string& path) {
+    tamarin_writer::Archive archive;
+    for (int i = 0; i < n; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "entry%07d.dat", i);
+        archive.entries.push_back(tamarin_writer::Entry(name, std::string(16, static_cast<char>(i))));
+    }
+    tamarin_writer::Encoded encoded;
+    std::string error;
+    if (tamarin_writer::EncodeArchive(archive, 0, &encoded, &error) ||
+        tamarin_writer::WriteFileAtomically(path, encoded.bytes, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int MountOnce(const std::string& path) {
+    const auto start = std::chrono::steady_clock::now();
+    tamarin::CPackFile reader;
+    const bool failed = reader.MountArchive(path.c_str(), true);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const size_t entries = tamarin::g_archiveRegistry[path].size();
+    std::printf("%s: %s, %zu entries, %.3f s, %.3f us per entry, peak %.1f MiB\n", path.c_str(),
+                failed ? "failed" : "mounted", entries, seconds, entries ? seconds * 1e6 / entries : 0.0,
+                g_peak.load() / 1048576.0);
+    return failed ? 1 : 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     using namespace tamarin_writer;
+    if (argc == 4 && std::string(argv[1]) == "--write") return WriteEntries(std::atoi(argv[2]), argv[3]);
+    if (argc == 3 && std::string(argv[1]) == "--mount") return MountOnce(argv[2]);
     std::vector<uint32_t> sizes;
     std::string only;
     for (int i = 1; i < argc; ++i) {
