@@ -1,7 +1,28 @@
 // Read-only file object over one C library stream.
 #include "tamarin/file.h"
 
+#include <new>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace tamarin {
+
+FILE* OpenForReading(const char* path) {
+    FILE* stream = std::fopen(path, "rb");
+#ifndef _WIN32
+    // Windows refuses to open a folder as a file; elsewhere fopen succeeds
+    // and every read fails. Refuse it here too, so that a folder never
+    // passes for an empty file or archive.
+    struct stat status;
+    if (stream != nullptr && fstat(fileno(stream), &status) == 0 && S_ISDIR(status.st_mode)) {
+        std::fclose(stream);
+        return nullptr;
+    }
+#endif
+    return stream;
+}
 
 int32_t MeasureStream(FILE* stream) {
     if (stream == nullptr) return -1;
@@ -25,7 +46,8 @@ CFile::~CFile() {
 }
 
 CFile* CFile::Clone(bool copy) {
-    CFile* clone = new CFile;
+    CFile* clone = new (std::nothrow) CFile;
+    if (clone == nullptr) return nullptr;
     if (copy && m_handle != nullptr) {
         // A stream of its own, so that each object closes exactly one.
         const long position = std::ftell(m_handle);
@@ -38,11 +60,23 @@ CFile* CFile::Clone(bool copy) {
 }
 
 bool CFile::Open(const char* path) {
+    // path may point into m_path (GetPath().c_str()), which Close clears:
+    // copy it first. The copy is also the only step that can fail to
+    // allocate, and it fails before anything is opened.
+    std::string copy;
+    bool copied = false;
+    if (path != nullptr) {
+        try {
+            copy = path;
+            copied = true;
+        } catch (...) {
+        }
+    }
     if (m_handle != nullptr) Close();
-    if (path == nullptr) return true;
-    m_handle = std::fopen(path, "rb");
+    if (!copied) return true;
+    m_handle = OpenForReading(copy.c_str());
     if (m_handle == nullptr) return true;
-    m_path = path;
+    m_path.swap(copy);
     return false;
 }
 

@@ -22,7 +22,7 @@ CMemory::CMemory(uint32_t size)
 
 CMemory::~CMemory() {}
 
-CBinaryStream::CBinaryStream() : m_position(0), m_used(0), m_free(0), m_madeUp(0) {}
+CBinaryStream::CBinaryStream() : m_position(0), m_used(0), m_free(0) {}
 
 CBinaryStream::~CBinaryStream() {}
 
@@ -59,7 +59,6 @@ void CBinaryStream::SetMemory(const boost::shared_ptr<CMemory>& memory) {
     m_position = 0;
     m_used = 0;
     m_free = 0;
-    m_madeUp = 0;
     m_memory = block;
 }
 
@@ -76,13 +75,6 @@ bool CBinaryStream::ReadBytes(void* out, uint32_t k) {
     if (!CanRead(k)) return false;
     if (k != 0) std::memcpy(out, m_memory->Bytes() + m_position, k);
     m_position += k;
-    return true;
-}
-
-bool CBinaryStream::ClaimMissing(uint32_t n) {
-    const uint64_t limit = static_cast<uint64_t>(m_memory ? m_memory->size : 0) + kLengthSlack;
-    if (m_madeUp + n > limit) return false;
-    m_madeUp += n;
     return true;
 }
 
@@ -119,9 +111,9 @@ void ReadString(CSerializer& context, std::string& value) {
     }
     // Bytes that are not there read as zeros; the position then stays after
     // the length word. Each such string is within the bound on its own, but
-    // a damaged index may announce many of them, so together they draw on
-    // one allowance per block.
-    if (!stream.CanRead(n) && !stream.ClaimMissing(n)) {
+    // a damaged index may announce many of them, in many nested blocks, so
+    // together they draw on the decode's one allowance.
+    if (!stream.CanRead(n) && !context.ClaimMissingString(n)) {
         value.clear();
         return;
     }

@@ -2,6 +2,7 @@
 #include "tamarin/pack_file.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -88,19 +89,23 @@ CPackFile::CPackFile() {}
 CPackFile::~CPackFile() {}
 
 CFile* CPackFile::Clone(bool copy) {
-    CPackFile* clone = new CPackFile;
+    CPackFile* clone = new (std::nothrow) CPackFile;
+    if (clone == nullptr) return nullptr;
     if (copy && m_handle != nullptr) {
         // Reopen the container (the file itself for a plain file) and take
         // the same absolute position, so each object closes its own stream.
         const std::string& file = m_header.containerPath.empty() ? m_path : m_header.containerPath;
         const long position = std::ftell(m_handle);
-        if (position >= 0 && !clone->CFile::Open(file.c_str()) &&
-            std::fseek(clone->m_handle, position, SEEK_SET) == 0) {
-            clone->m_path = m_path;
-            clone->m_header = m_header;
-        } else {
-            clone->Close();
+        try {
+            if (position >= 0 && !clone->CFile::Open(file.c_str()) &&
+                std::fseek(clone->m_handle, position, SEEK_SET) == 0) {
+                clone->m_path = m_path;
+                clone->m_header = m_header;
+                return clone;
+            }
+        } catch (...) {
         }
+        clone->Close();
     }
     return clone;
 }
@@ -121,6 +126,17 @@ bool CPackFile::OpenEntry(const CHeader& h, const std::string& name) {
 }
 
 bool CPackFile::Open(const char* name) {
+    try {
+        return OpenName(name);
+    } catch (...) {
+        // No memory for a name, an index or the process-wide sets: the
+        // entry cannot be opened.
+        Close();
+        return true;
+    }
+}
+
+bool CPackFile::OpenName(const char* name) {
     if (name == nullptr) {
         if (m_handle != nullptr) Close();
         return true;
@@ -139,9 +155,11 @@ bool CPackFile::Open(const char* name) {
     }
 
     if (!Mount(g_rootArchivePath.c_str())) {
-        const HeaderMap& root = g_archiveRegistry[g_rootArchivePath];
-        HeaderMap::const_iterator it = root.find(normalised);
-        if (it != root.end()) return OpenEntry(it->second, normalised);
+        const ArchiveRegistry::const_iterator root = g_archiveRegistry.find(g_rootArchivePath);
+        if (root != g_archiveRegistry.end()) {
+            HeaderMap::const_iterator it = root->second.find(normalised);
+            if (it != root->second.end()) return OpenEntry(it->second, normalised);
+        }
     }
 
     if (!hasSeparator) return true;
@@ -230,22 +248,41 @@ int32_t CPackFile::GetSize() {
 
 int CPackFile::Close() {
     if (m_handle == nullptr) return -1;
-    m_header = CHeader();
+    // Emptied in place: nothing here may fail to allocate.
+    m_header.containerPath.clear();
+    m_header.offset = 0;
+    m_header.size = 0;
     return CFile::Close();
 }
 
 std::string CPackFile::GetContainerPath() const {
-    return m_header.containerPath;
+    try {
+        return m_header.containerPath;
+    } catch (...) {
+        return std::string();
+    }
 }
 
 bool CPackFile::ListEntries(const char* path, std::list<std::string>& entries) {
-    if (Mount(path)) return true;
-    entries.clear();
-    const HeaderMap& index = g_archiveRegistry[path];
-    for (HeaderMap::const_iterator it = index.begin(); it != index.end(); ++it) {
-        entries.push_back(it->first);
+    if (path == nullptr) return true;
+    try {
+        // path may be GetPath().c_str(), which the mount changes.
+        const std::string key(path);
+        if (Mount(key.c_str())) return true;
+        const ArchiveRegistry::const_iterator archive = g_archiveRegistry.find(key);
+        std::list<std::string> names;
+        if (archive != g_archiveRegistry.end()) {
+            for (HeaderMap::const_iterator it = archive->second.begin(); it != archive->second.end();
+                 ++it) {
+                names.push_back(it->first);
+            }
+        }
+        // Built aside, so a failure leaves entries untouched.
+        entries.swap(names);
+        return false;
+    } catch (...) {
+        return true;
     }
-    return false;
 }
 
 bool CPackFile::Mount(const char* path) {
@@ -254,13 +291,26 @@ bool CPackFile::Mount(const char* path) {
 
 bool CPackFile::MountArchive(const char* path, bool thisFileOnly) {
     if (path == nullptr) return true;
-    const std::string key(path);
-    if (g_archiveRegistry.find(key) != g_archiveRegistry.end()) return false;
-    if (CFile::Open(path)) return true;
-    // Registered from here on, whatever the contents turn out to be, so a
-    // damaged file is read only once.
-    HeaderMap& index = g_archiveRegistry[key];
+    HeaderMap* index = nullptr;
+    try {
+        // path may be GetPath().c_str(), which opening the file changes.
+        const std::string key(path);
+        if (g_archiveRegistry.find(key) != g_archiveRegistry.end()) return false;
+        if (CFile::Open(key.c_str())) return true;
+        // Registered from here on, whatever the contents turn out to be, so
+        // a damaged file is read only once.
+        index = &g_archiveRegistry[key];
+        return MountOpened(key, *index, thisFileOnly);
+    } catch (...) {
+        // No memory for the index (a damaged length can ask for more than a
+        // 32-bit process has): the archive stays registered, empty, as a
+        // file that is not an archive does. Swapping frees its buckets too.
+        if (index != nullptr) HeaderMap().swap(*index);
+        return true;
+    }
+}
 
+bool CPackFile::MountOpened(const std::string& key, HeaderMap& index, bool thisFileOnly) {
     unsigned char magic[4] = {0, 0, 0, 0};
     std::fread(magic, 1, 3, m_handle);
     uint32_t start = 0;
@@ -309,16 +359,19 @@ bool CPackFile::MountArchive(const char* path, bool thisFileOnly) {
         if (magic[2] == '1') {
             EntryMap entries;
             ReadEntryMap(serializer, entries);
-            for (EntryMap::const_iterator it = entries.begin(); it != entries.end(); ++it) {
+            // Each entry leaves the temporary map as it enters the index, so
+            // the two are never both whole.
+            for (EntryMap::iterator it = entries.begin(); it != entries.end(); it = entries.erase(it)) {
                 index[it->first] = CHeader(key, it->second.first, it->second.second);
             }
         } else {
             index.clear();
             ReadHeaderMap(serializer, index);
             // The stored container path is whatever the packer wrote; the
-            // entry lives in the file mounted here.
+            // entry lives in the file mounted here. A fresh string, because
+            // one made up for missing bytes would keep its capacity.
             for (HeaderMap::iterator it = index.begin(); it != index.end(); ++it) {
-                it->second.containerPath = key;
+                std::string(key).swap(it->second.containerPath);
             }
         }
     } else {

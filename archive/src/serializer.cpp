@@ -6,14 +6,41 @@
 namespace tamarin {
 
 CSerializer::CSerializer()
-    : stream(boost::make_shared<CBinaryStream>()), readsOffsetTables(true), child(nullptr) {}
+    : stream(boost::make_shared<CBinaryStream>()),
+      readsOffsetTables(true),
+      child(nullptr),
+      m_root(this),
+      m_madeUpStrings(0),
+      m_madeUpBlocks(0) {}
 
 CSerializer::~CSerializer() {
     delete child;
 }
 
+bool CSerializer::ClaimMissingString(uint32_t n) {
+    return m_root->Claim(m_root->m_madeUpStrings, n);
+}
+
+bool CSerializer::ClaimMissingBlock(uint32_t n) {
+    return m_root->Claim(m_root->m_madeUpBlocks, n);
+}
+
+bool CSerializer::Claim(uint64_t& madeUp, uint32_t n) {
+    const boost::shared_ptr<CMemory>& block = Stream().Memory();
+    const uint64_t allowance = static_cast<uint64_t>(block ? block->size : 0) + kLengthSlack;
+    if (madeUp + n > allowance) return false;
+    madeUp += n;
+    return true;
+}
+
 void Attach(CSerializer& context, const boost::shared_ptr<CMemory>& block) {
     context.Stream().SetMemory(block);
+    // A new decode begins when the caller attaches a block to its own
+    // context; the blocks a child is given belong to the decode under way.
+    if (context.m_root == &context) {
+        context.m_madeUpStrings = 0;
+        context.m_madeUpBlocks = 0;
+    }
     if (context.readsOffsetTables) ReadOffsetTable(context);
 }
 
@@ -50,18 +77,27 @@ bool EnterBlock(CSerializer& context) {
     CBinaryStream& stream = context.Stream();
     uint32_t length = 0;
     ReadInt32(context, length);
-    // A length beyond what the index can still supply (plus slack) is
-    // damage, not a block: the child reads an empty one instead of the
-    // reader allocating whatever the word says.
-    boost::shared_ptr<CMemory> block = boost::make_shared<CMemory>(
-        LengthWithinBound(length, stream.Remaining()) ? length : 0);
-    stream.ReadBytes(block->Bytes(), block->size);
-    if (context.child != nullptr) {
+    // Bytes that are there are copied. Missing ones read as a zero-filled
+    // block, but a damaged index may announce one such block per entry, each
+    // up to the rest of the index plus slack: they draw on the decode's
+    // allowance, and beyond it (or beyond the slack) the child reads an
+    // empty block, which yields the same header as a zero-filled one.
+    uint32_t size = 0;
+    if (stream.CanRead(length) ||
+        (LengthWithinBound(length, stream.Remaining()) && context.ClaimMissingBlock(length))) {
+        size = length;
+    }
+    // Made before the child is touched, so a failed allocation leaves the
+    // context as it was.
+    boost::shared_ptr<CMemory> block = boost::make_shared<CMemory>(size);
+    if (context.child == nullptr) {
+        context.child = new CSerializer;
+        context.child->m_root = context.m_root;
+    } else {
         context.child->Stream().SetMemory(boost::shared_ptr<CMemory>());
         context.child->offsetTable.clear();
-    } else {
-        context.child = new CSerializer;
     }
+    stream.ReadBytes(block->Bytes(), size);
     Attach(*context.child, block);
     return false;
 }

@@ -198,7 +198,7 @@ TEST_F(StreamReadTest, StringLengthIsBoundByRemainingBytesPlusSlack) {
 
 // Many strings whose bytes are missing, each within the bound on its own,
 // must not add up to memory far beyond the block: they share one allowance.
-TEST_F(StreamReadTest, MadeUpStringsShareOneAllowancePerBlock) {
+TEST_F(StreamReadTest, MadeUpStringsShareOneAllowancePerDecode) {
     Bytes block;
     for (int i = 0; i < 1000; ++i) block.Word(60000);
     block.Str("real");
@@ -215,8 +215,8 @@ TEST_F(StreamReadTest, MadeUpStringsShareOneAllowancePerBlock) {
     // Bytes that are there still read once the allowance is spent.
     tamarin::ReadString(context, s);
     EXPECT_EQ(s, "real");
-    // A new block starts a new allowance.
-    Attach(Bytes().Word(10).str());
+    // A new decode (a block attached by the caller) starts a new allowance.
+    tamarin::Attach(context, Block(Bytes().Word(0).Word(10).str()));
     tamarin::ReadString(context, s);
     EXPECT_EQ(s, std::string(10, '\0'));
 }

@@ -19,10 +19,12 @@ public:
     // New object of the same class, owned by the caller. With copy false it is
     // Closed. With copy true it reads the same file from the same position
     // through a stream of its own (reopened), so each object closes exactly
-    // one stream; if the file cannot be reopened the clone is Closed.
+    // one stream; if the file cannot be reopened the clone is Closed. Null
+    // when no memory can be had for the object.
     virtual CFile* Clone(bool copy);
     // Closes any open file first (through the virtual Close), then opens path
-    // with mode "rb". True on failure (the object is then Closed).
+    // with mode "rb". True on failure (the object is then Closed). A folder
+    // is refused, as Windows refuses it. path may be GetPath().c_str().
     virtual bool Open(const char* path);
     // Bytes actually read; 0 when no file is open.
     virtual uint32_t Read(void* buffer, uint32_t length);
@@ -46,6 +48,9 @@ private:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 };
+
+// fopen(path, "rb"), except that a folder is refused on every platform.
+FILE* OpenForReading(const char* path);
 
 // Size of an open stream, measured without moving its position: -1 when the
 // position cannot be read.

@@ -52,13 +52,6 @@ public:
     // than k remain.
     bool ReadBytes(void* out, uint32_t k);
 
-    // Accounts for n zero bytes that a read makes up for data missing from
-    // the attached block. False, counting nothing, once the bytes made up
-    // since the block was attached would pass its size plus kLengthSlack: a
-    // damaged index of L bytes then never holds more than about 2 L bytes of
-    // made-up strings, however many of them it announces.
-    bool ClaimMissing(uint32_t n);
-
     // Write side: all bytes written so far, in order.
     std::string WrittenBytes() const;
 
@@ -74,7 +67,6 @@ private:
     uint32_t m_position;
     uint32_t m_used;
     uint32_t m_free;
-    uint64_t m_madeUp;
 };
 
 // A record that writes itself to and reads itself from a context's stream.
@@ -102,8 +94,8 @@ inline bool LengthWithinBound(uint32_t n, uint32_t remaining) {
 void ReadInt32(CSerializer& context, uint32_t& value);
 // Reads a string. No 4 bytes left: emptied, nothing moves. Length 0: emptied.
 // Bytes missing: n zero bytes, position after the length word. A length no
-// buffer may be had for (see LengthWithinBound and ClaimMissing): emptied,
-// position after the length word.
+// buffer may be had for (see LengthWithinBound and
+// CSerializer::ClaimMissingString): emptied, position after the length word.
 void ReadString(CSerializer& context, std::string& value);
 void WriteInt32(CSerializer& context, uint32_t value);
 void WriteString(CSerializer& context, const std::string& value);

@@ -19,7 +19,10 @@ namespace tamarin {
 // Opens an entry by name and reads it through CFile's interface as if it
 // were a file of its own. A plain file of that name wins over any entry.
 // Archives are found through the process-wide state below and decoded once
-// per archive path.
+// per archive path. No operation throws: a failed allocation is a failed
+// Open, Mount or ListEntries (true), Clone gives null, GetContainerPath an
+// empty string. Mounting an index of L bytes costs time and memory linear
+// in L, whatever its bytes.
 class CPackFile : public CFile {
 public:
     // Entry record: the container file that holds the entry's bytes, the
@@ -70,6 +73,12 @@ public:
     const CHeader& GetHeader() const { return m_header; }
 
 private:
+    typedef boost::unordered_map<std::string, CHeader, boost::hash<std::string> > Index;
+
+    // Open and MountArchive without their last line of defence: these may
+    // throw std::bad_alloc.
+    bool OpenName(const char* name);
+    bool MountOpened(const std::string& key, Index& index, bool thisFileOnly);
     // Opens entry h of a registered archive under the normalised name.
     bool OpenEntry(const CHeader& h, const std::string& name);
 
