@@ -188,14 +188,15 @@ std::string Pf2(const std::string& block) {
     return "pf2" + Word(static_cast<uint32_t>(block.size())) + block;
 }
 
-// Entry counts that give blocks of about the named size.
-void WriteDamage(size_t madeUpCount, size_t pastEndCount, const std::string& tag) {
+// With wrapped, also behind an executable image and in a volume.
+void WriteDamage(size_t madeUpCount, size_t pastEndCount, const std::string& tag, bool wrapped) {
     const std::string madeUp = MadeUpPaths(madeUpCount);
     const std::string pastEnd = LengthsPastEnd(pastEndCount);
     Put("archive", "made-up-paths-" + tag, Pf2(madeUp));
     Put("archive", "lengths-past-end-" + tag, Pf2(pastEnd));
     Put("index", "made-up-paths-" + tag, madeUp);
     Put("index", "lengths-past-end-" + tag, pastEnd);
+    if (!wrapped) return;
     // Behind a 32-byte image (header word), and as volume 7 of an empty pf0
     // (twice the entries: the bound there allows for two files).
     Put("exe", "made-up-paths-" + tag, std::string(1, '\0') + Pf2(madeUp));
@@ -218,11 +219,11 @@ int main(int argc, char** argv) {
     if (mode == "seeds") {
         WriteSeeds();
     } else if (mode == "scale") {
-        // 22 bytes and 14 bytes per entry.
-        WriteDamage(320 * 1024 / 22, 320 * 1024 / 14, "320k");
-        WriteDamage(800 * 1024 / 22, 1600 * 1024 / 14, "large");
+        // 22 and 14 bytes per entry: blocks of about 320 KB, 800 KB and 1.6 MB.
+        WriteDamage(320 * 1024 / 22, 320 * 1024 / 14, "320k", false);
+        WriteDamage(800 * 1024 / 22, 1600 * 1024 / 14, "large", false);
     } else if (mode == "faults") {
-        WriteDamage(400, 1500, "small");
+        WriteDamage(400, 1500, "small", true);
         // Names that lead to folders: one of the scratch folder, one that
         // the folder search tries as an archive.
         Archive folders;
