@@ -22,7 +22,8 @@ endif()
 if(KOBARU_FUZZ)
   # Coverage for libFuzzer in every object; the fuzz targets link libFuzzer.
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
-                      -fno-sanitize-recover=all)
+                      -fno-sanitize-recover=all
+                      -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/fuzz/coverage-ignore.txt)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
