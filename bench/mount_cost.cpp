@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
         {kMadeUpPaths, kPf2, "pf2 made-up paths"},     {kNestedPastEnd, kPf2, "pf2 nested past end"},
         {kMadeUpNames, kPf2, "pf2 made-up names"},     {kDenseEntries, kPf2, "pf2 dense entries"},
         {kDenseEntries, kPf1, "pf1 dense entries"},    {kLongOffsetTable, kPf2, "pf2 offset table"},
+        {kCollidingIds, kPf2, "pf2 colliding ids"},
         {kPf0Records, kPf0, "pf0 records"},
     };
     ScratchDir dir;

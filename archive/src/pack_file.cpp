@@ -365,14 +365,9 @@ bool CPackFile::MountOpened(const std::string& key, HeaderMap& index, bool thisF
                 index[it->first] = CHeader(key, it->second.first, it->second.second);
             }
         } else {
-            index.clear();
-            ReadHeaderMap(serializer, index);
             // The stored container path is whatever the packer wrote; the
-            // entry lives in the file mounted here. A fresh string, because
-            // one made up for missing bytes would keep its capacity.
-            for (HeaderMap::iterator it = index.begin(); it != index.end(); ++it) {
-                std::string(key).swap(it->second.containerPath);
-            }
+            // entry lives in the file mounted here.
+            ReadHeaderMap(serializer, index, &key);
         }
     } else {
         return true;

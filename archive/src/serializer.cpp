@@ -1,6 +1,8 @@
 // Decoding context of archive indexes and the two index decoders.
 #include "tamarin/serializer.h"
 
+#include <algorithm>
+
 #include <boost/make_shared.hpp>
 
 namespace tamarin {
@@ -46,15 +48,30 @@ void Attach(CSerializer& context, const boost::shared_ptr<CMemory>& block) {
 
 namespace {
 
-// Reads a count word, then runs readOne that many times. The count comes
-// from the archive and is not trusted to be small. An iteration that reads
-// nothing leaves the stream as it was, so every later one would insert the
-// same empty key again: stopping there gives the same result as running the
-// whole count.
-template <typename ReadOne>
-void ReadCounted(CSerializer& context, ReadOne readOne) {
+// Every iteration of a counted loop that reads anything takes at least 8
+// bytes (two words, or a length word and a block length word).
+const uint32_t kMinimumItemBytes = 8;
+
+// Gives map buckets for count items before they are read, so that a large
+// index is not rehashed again and again. The count is not trusted: never
+// more than the bytes left could hold, which costs at most a bucket pointer
+// per 8 bytes of index.
+template <typename Map>
+void Reserve(CSerializer& context, Map& map, uint32_t count) {
+    const uint32_t n = std::min(count, context.Stream().Remaining() / kMinimumItemBytes + 1);
+    if (n > map.bucket_count()) map.reserve(n);
+}
+
+// Reads a count word, reserves room in map, then runs readOne that many
+// times. The count comes from the archive and is not trusted to be small.
+// An iteration that reads nothing leaves the stream as it was, so every
+// later one would insert the same empty key again: stopping there gives the
+// same result as running the whole count.
+template <typename Map, typename ReadOne>
+void ReadCounted(CSerializer& context, Map& map, ReadOne readOne) {
     uint32_t count = 0;
     ReadInt32(context, count);
+    Reserve(context, map, count);
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t before = context.Stream().Position();
         readOne();
@@ -66,7 +83,7 @@ void ReadCounted(CSerializer& context, ReadOne readOne) {
 
 void ReadOffsetTable(CSerializer& context) {
     context.offsetTable.clear();
-    ReadCounted(context, [&context] {
+    ReadCounted(context, context.offsetTable, [&context] {
         std::pair<uint32_t, uint32_t> pair(0, 0);
         ReadPair(context, pair);
         context.offsetTable.insert(pair);
@@ -109,7 +126,7 @@ void ReadPair(CSerializer& context, std::pair<uint32_t, uint32_t>& pair) {
 
 void ReadEntryMap(CSerializer& context, EntryMap& map) {
     map.clear();
-    ReadCounted(context, [&context, &map] {
+    ReadCounted(context, map, [&context, &map] {
         std::string name;
         ReadString(context, name);
         std::pair<uint32_t, uint32_t> value(0, 0);
@@ -120,15 +137,22 @@ void ReadEntryMap(CSerializer& context, EntryMap& map) {
 }
 
 void ReadHeaderMap(CSerializer& context, HeaderMap& map) {
+    ReadHeaderMap(context, map, nullptr);
+}
+
+void ReadHeaderMap(CSerializer& context, HeaderMap& map, const std::string* containerPath) {
     map.clear();
-    ReadCounted(context, [&context, &map] {
+    ReadCounted(context, map, [&context, &map, containerPath] {
         std::string name;
         ReadString(context, name);
         CPackFile::CHeader header;
         if (!EnterBlock(context)) header.Deserialize(*context.child);
+        // A fresh string: one made up for missing bytes would keep its
+        // capacity if it were assigned to.
+        if (containerPath != nullptr) std::string(*containerPath).swap(header.containerPath);
         // Read even when the name is a duplicate, so the entries after it
         // start at the right place.
-        map.insert(HeaderMap::value_type(name, header));
+        map.emplace(std::move(name), std::move(header));
     });
 }
 

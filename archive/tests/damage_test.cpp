@@ -1,10 +1,13 @@
 // The reader against damaged archives: every version cut at every length and
 // with each length, count, offset and size word replaced. Each case is
 // checked against the index the decoding rules give (a small model of them
-// below), that no entry read returns a byte from outside its entry, and that
-// no single allocation exceeds what the file can supply plus the slack.
+// below), that no entry read returns a byte from outside its entry, that no
+// single allocation exceeds what the file can supply plus the slack, and
+// that the live total of the mount's allocations stays within the bound
+// that also holds the costliest shapes of an index (the last group).
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,28 +22,55 @@
 
 #include "tamarin/memory.h"
 #include "tamarin/pack_file.h"
+#include "tamarin_writer/shapes.h"
 #include "tamarin_writer/testing.h"
 #include "tamarin_writer/writer.h"
 
 // ---- Allocation watch ------------------------------------------------------
 // Every operator new of this binary goes through here, so a test can ask for
-// the largest single request made while the reader ran. Requests far beyond
-// any archive of these tests are refused with bad_alloc instead of being
-// tried, so a reader that trusts a 4 GiB length fails its test rather than
-// the machine.
+// the largest single request and the peak of the live total (bytes asked
+// for and not yet freed) while the reader ran. Requests far beyond any
+// archive of these tests, and any that would take the live total past
+// g_liveLimit, are refused with bad_alloc instead of being tried, so a
+// reader that trusts a 4 GiB length fails its test rather than the machine.
 
 namespace {
 std::atomic<size_t> g_largestRequest{0};
+std::atomic<size_t> g_live{0};
+std::atomic<size_t> g_peak{0};
 const size_t kRefuseAbove = size_t(1) << 28;
+const size_t kDefaultLiveLimit = size_t(1) << 30;
+std::atomic<size_t> g_liveLimit{kDefaultLiveLimit};
+// The size of each block is kept in front of it, aligned for any type.
+const size_t kSizeHeader = 16;
 
 void* Allocate(size_t n) {
     size_t seen = g_largestRequest.load();
     while (n > seen && !g_largestRequest.compare_exchange_weak(seen, n)) {
     }
     if (n > kRefuseAbove) throw std::bad_alloc();
-    void* p = std::malloc(n == 0 ? 1 : n);
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
+    const size_t live = g_live += n;
+    if (live > g_liveLimit) {
+        g_live -= n;
+        throw std::bad_alloc();
+    }
+    size_t peak = g_peak.load();
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
+    }
+    char* p = static_cast<char*>(std::malloc(n + kSizeHeader));
+    if (p == nullptr) {
+        g_live -= n;
+        throw std::bad_alloc();
+    }
+    *reinterpret_cast<size_t*>(p) = n;
+    return p + kSizeHeader;
+}
+
+void Free(void* block) noexcept {
+    if (block == nullptr) return;
+    char* p = static_cast<char*>(block) - kSizeHeader;
+    g_live -= *reinterpret_cast<size_t*>(p);
+    std::free(p);
 }
 }  // namespace
 
@@ -54,12 +84,12 @@ void* operator new(size_t n, const std::nothrow_t&) noexcept {
     }
 }
 void* operator new[](size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete(void* p) noexcept { Free(p); }
+void operator delete[](void* p) noexcept { Free(p); }
+void operator delete(void* p, size_t) noexcept { Free(p); }
+void operator delete[](void* p, size_t) noexcept { Free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Free(p); }
 
 namespace tamarin_writer {
 namespace {
@@ -67,6 +97,16 @@ namespace {
 const uint64_t kSlack = 64 * 1024;
 // make_shared keeps its count beside the bytes; strings round up.
 const uint64_t kAllocationOverhead = 256;
+
+// What a mount of an index of indexBytes may hold at its peak: 8 bytes per
+// index byte and 16 MiB, plus what the index keeps for each entry: a hash
+// node with its share of buckets, and the entry's own copy of the container
+// path. An entry can take as few as 11 index bytes, so that part is given
+// apart, per entry.
+uint64_t MountBound(uint64_t indexBytes, size_t entries, size_t pathLength) {
+    const uint64_t perEntry = sizeof(tamarin::HeaderMap::value_type) + 6 * sizeof(void*) + pathLength + 1;
+    return 8 * indexBytes + (16 << 20) + entries * perEntry;
+}
 
 // ---- Model of the decoding rules ---------------------------------------------
 
@@ -249,19 +289,13 @@ protected:
         const Outcome want = ExpectedMount(bytes);
 
         bool failed = false;
-        g_largestRequest = 0;
-        try {
-            tamarin::CPackFile file;
-            failed = file.MountArchive(m_path.c_str(), true);
-        } catch (const std::bad_alloc&) {
-            ADD_FAILURE() << "mount threw bad_alloc after a request of " << g_largestRequest.load();
-            return;
-        }
+        const uint64_t peak = Mount(&failed);
         EXPECT_LE(g_largestRequest.load(), bytes.size() + kSlack + kAllocationOverhead);
         EXPECT_EQ(want.failed, failed);
 
         const auto registered = tamarin::g_archiveRegistry.find(m_path);
         ASSERT_NE(tamarin::g_archiveRegistry.end(), registered) << "path not registered";
+        EXPECT_LE(peak, MountBound(bytes.size() + kSlack, registered->second.size(), m_path.size()));
         Index got;
         for (const auto& item : registered->second) {
             EXPECT_EQ(m_path, item.second.containerPath);
@@ -271,6 +305,20 @@ protected:
 
         tamarin::g_rootArchivePath = m_path;
         for (const auto& item : got) ExpectEntryRead(bytes, item.first, item.second);
+    }
+
+    // Mounts m_path alone; the peak growth of the live total while it ran.
+    uint64_t Mount(bool* failed) {
+        g_largestRequest = 0;
+        const size_t before = g_live;
+        g_peak = before;
+        try {
+            tamarin::CPackFile file;
+            *failed = file.MountArchive(m_path.c_str(), true);
+        } catch (...) {
+            ADD_FAILURE() << "mount threw after a request of " << g_largestRequest.load();
+        }
+        return g_peak - before;
     }
 
     // The entry reads as the container's bytes from its offset, never more
@@ -509,6 +557,101 @@ TEST_F(DamageTest, NotAnArchiveFailsOnceThenStaysRegisteredEmpty) {
     EXPECT_EQ(std::list<std::string>{"left alone"}, names);
     EXPECT_FALSE(file.ListEntries(m_path.c_str(), names));
     EXPECT_TRUE(names.empty());
+}
+
+// ---- Cost of the costliest shapes -----------------------------------------------
+
+// block as the index of an archive of that version, as a file or behind an
+// executable image.
+std::string Wrap(Version version, const std::string& block, Form form) {
+    std::string archive = VersionName(version) +
+        Bytes({static_cast<uint32_t>(version == kPf0 ? block.size() / 268 : block.size())}) + block;
+    if (form == kPlain) return archive;
+    std::string image(64, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    if (form == kBehindHeaderWord) {
+        PatchWord(image, kHeaderWordOffset, 64);
+        return image + archive;
+    }
+    return image + archive + Bytes({64});
+}
+
+TEST_F(DamageTest, CostliestShapesMountInLinearMemory) {
+    const struct {
+        Shape shape;
+        Version version;
+    } kCases[] = {
+        {kMadeUpPaths, kPf2}, {kMadeUpPaths, kPf3}, {kNestedPastEnd, kPf2}, {kNestedPastEnd, kPf3},
+        {kMadeUpNames, kPf1}, {kMadeUpNames, kPf2}, {kDenseEntries, kPf1}, {kDenseEntries, kPf2},
+        {kLongOffsetTable, kPf1}, {kLongOffsetTable, kPf3}, {kPf0Records, kPf0},
+    };
+    for (const auto& c : kCases) {
+        for (Form form : kForms) {
+            const std::string block = ShapedIndex(c.shape, c.version, 1 << 18);
+            SCOPED_TRACE("shape " + std::to_string(c.shape) + " " + Describe(c.version, form));
+            tamarin::ResetArchiveStateForTesting();
+            PutFile(m_path, Wrap(c.version, block, form));
+            bool failed = true;
+            const uint64_t peak = Mount(&failed);
+            EXPECT_FALSE(failed);
+            const size_t entries = tamarin::g_archiveRegistry[m_path].size();
+            EXPECT_LE(peak, MountBound(block.size(), entries, m_path.size())) << entries << " entries";
+            // Counts are not trusted: reading stops where the bytes do.
+            EXPECT_LE(entries, block.size() / 11 + 1);
+        }
+    }
+}
+
+TEST_F(DamageTest, CostliestShapesMountInLinearTime) {
+    // Each shape is timed against one of the same size that costs the same
+    // when decoding is linear, so that the check holds in slow builds too.
+    const struct {
+        Shape shape, yardstick;
+        uint32_t size;
+    } kCases[] = {
+        // Every header length runs past the end: zero-filling the rest of
+        // the index once per entry took 10 s at 2 MiB.
+        {kNestedPastEnd, kDenseEntries, 2 << 20},
+        // Offset table ids in one bucket: every insertion walked all the
+        // others, 4.6 s at 512 KiB.
+        {kCollidingIds, kLongOffsetTable, 1 << 19},
+    };
+    for (const auto& c : kCases) {
+        double seconds[2];
+        const Shape shapes[2] = {c.shape, c.yardstick};
+        for (int i = 0; i < 2; ++i) {
+            tamarin::ResetArchiveStateForTesting();
+            PutFile(m_path, Wrap(kPf2, ShapedIndex(shapes[i], kPf2, c.size), kPlain));
+            const auto start = std::chrono::steady_clock::now();
+            bool failed = true;
+            Mount(&failed);
+            seconds[i] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            EXPECT_FALSE(failed);
+        }
+        EXPECT_LT(seconds[0], 3 * seconds[1] + 0.5) << "shape " << c.shape;
+    }
+}
+
+TEST_F(DamageTest, RunningOutOfMemoryFailsTheMountAndLeavesItRegisteredEmpty) {
+    PutFile(m_path, Wrap(kPf2, ShapedIndex(kDenseEntries, kPf2, 1 << 20), kBehindHeaderWord));
+    tamarin::g_rootArchivePath = m_path;
+    bool listed = false, opened = false;
+    std::list<std::string> names = {"left alone"};
+    {
+        tamarin::CPackFile file;
+        // Far less than the index needs, as in a 32-bit process whose
+        // address space is spent.
+        g_liveLimit = g_live + (1 << 20);
+        listed = !file.ListEntries(m_path.c_str(), names);
+        opened = !file.Open("A\1\1");
+        g_liveLimit = kDefaultLiveLimit;
+    }
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(std::list<std::string>{"left alone"}, names);
+    EXPECT_FALSE(opened);
+    ASSERT_EQ(1u, tamarin::g_archiveRegistry.count(m_path));
+    EXPECT_TRUE(tamarin::g_archiveRegistry[m_path].empty());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tamarin/pack_file.h"
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "tamarin/serializer.h"
@@ -473,6 +474,38 @@ TEST_F(PackFileTest, HugeEntryCountEndsAtTheBlockEnd) {
     WriteFile("root.pfs", archive);
     EXPECT_EQ(List("root.pfs"), Names({"", "a"}));
     EXPECT_EQ(Contents("a"), "data");
+}
+
+// --- What Windows refuses, and arguments that live in the object ---
+
+TEST_F(PackFileTest, FolderIsNoFileAndNoArchive) {
+    // A folder named like the archive without its extension must not pass
+    // for an empty archive that hides the real one from later searches.
+    std::filesystem::create_directory("pack");
+    WriteFile("pack.pfs", Indexed('2', {{"x", "xx"}, {"y", "yy"}}));
+    CFile file;
+    EXPECT_TRUE(file.Open("pack"));
+    EXPECT_EQ(Contents("pack\\x"), "xx");
+    EXPECT_EQ(Contents("pack\\y"), "yy");
+    CPackFile pack;
+    EXPECT_TRUE(pack.Mount("pack"));
+    EXPECT_FALSE(Registered("pack"));
+}
+
+TEST_F(PackFileTest, OwnPathCanBeHandedBack) {
+    WriteFile("a.pfs", Indexed('2', {{"x", "xx"}}));
+    CFile file;
+    ASSERT_FALSE(file.Open("a.pfs"));
+    EXPECT_FALSE(file.Open(file.GetPath().c_str()));
+    EXPECT_EQ(file.GetPath(), "a.pfs");
+    CPackFile pack;
+    ASSERT_FALSE(pack.Open("a.pfs"));
+    Names names;
+    EXPECT_FALSE(pack.ListEntries(pack.GetPath().c_str(), names));
+    EXPECT_EQ(names, Names({"x"}));
+    ASSERT_FALSE(pack.Open("a.pfs"));
+    EXPECT_FALSE(pack.Open(pack.GetPath().c_str()));
+    EXPECT_EQ(pack.GetPath(), "a.pfs");
 }
 
 }  // namespace

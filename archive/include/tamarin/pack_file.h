@@ -12,6 +12,7 @@
 #include <boost/unordered_set.hpp>
 
 #include "tamarin/file.h"
+#include "tamarin/keyed_hash.h"
 #include "tamarin/memory.h"
 
 namespace tamarin {
@@ -73,7 +74,7 @@ public:
     const CHeader& GetHeader() const { return m_header; }
 
 private:
-    typedef boost::unordered_map<std::string, CHeader, boost::hash<std::string> > Index;
+    typedef boost::unordered_map<std::string, CHeader, CNameHash> Index;
 
     // Open and MountArchive without their last line of defence: these may
     // throw std::bad_alloc.
@@ -85,8 +86,9 @@ private:
     CHeader m_header;
 };
 
-typedef boost::unordered_map<std::string, CPackFile::CHeader, boost::hash<std::string> > HeaderMap;
-typedef boost::unordered_map<std::string, std::pair<uint32_t, uint32_t>, boost::hash<std::string> > EntryMap;
+// Names come from archives: keyed hashing (see keyed_hash.h).
+typedef boost::unordered_map<std::string, CPackFile::CHeader, CNameHash> HeaderMap;
+typedef boost::unordered_map<std::string, std::pair<uint32_t, uint32_t>, CNameHash> EntryMap;
 typedef boost::unordered_map<std::string, HeaderMap, boost::hash<std::string> > ArchiveRegistry;
 typedef boost::unordered_set<std::string, boost::hash<std::string> > NameSet;
 

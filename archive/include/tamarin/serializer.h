@@ -7,6 +7,7 @@
 #include <boost/shared_ptr.hpp>
 #include <boost/unordered_map.hpp>
 
+#include "tamarin/keyed_hash.h"
 #include "tamarin/memory.h"
 #include "tamarin/pack_file.h"
 
@@ -38,7 +39,7 @@ public:
     boost::shared_ptr<CBinaryStream> stream;
     bool readsOffsetTables;
     CSerializer* child;
-    boost::unordered_map<uint32_t, uint32_t> offsetTable;
+    boost::unordered_map<uint32_t, uint32_t, CIdHash> offsetTable;
 
 private:
     friend void Attach(CSerializer& context, const boost::shared_ptr<CMemory>& block);
@@ -76,6 +77,8 @@ void ReadEntryMap(CSerializer& context, EntryMap& map);
 // pf2/pf3 index: count, then per entry name and a nested header block; first
 // name wins.
 void ReadHeaderMap(CSerializer& context, HeaderMap& map);
+// The same, giving every header containerPath instead of the stored one.
+void ReadHeaderMap(CSerializer& context, HeaderMap& map, const std::string* containerPath);
 
 }  // namespace tamarin
 

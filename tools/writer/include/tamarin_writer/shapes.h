@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include <boost/unordered_map.hpp>
+
 #include "tamarin/memory.h"
 #include "tamarin_writer/writer.h"
 
@@ -25,6 +27,9 @@ enum Shape {
     kDenseEntries,
     // The index block's offset table: distinct ids, then nothing else.
     kLongOffsetTable,
+    // The same with ids that all fall in one bucket of a table with
+    // identity hashing, sized as the reader sizes it for the count.
+    kCollidingIds,
     // pf0: records with distinct names, up to the size.
     kPf0Records,
 };
@@ -60,10 +65,17 @@ inline std::string ShapedIndex(Shape shape, Version version, uint32_t size) {
         }
         return out;
     }
-    if (shape == kLongOffsetTable) {
-        Word(out, (size - 8) / 8);
+    if (shape == kLongOffsetTable || shape == kCollidingIds) {
+        const uint32_t count = (size - 8) / 8;
+        uint32_t step = 1;
+        if (shape == kCollidingIds) {
+            boost::unordered_map<uint32_t, uint32_t> table;
+            table.reserve(count);
+            step = static_cast<uint32_t>(table.bucket_count());
+        }
+        Word(out, count);
         for (uint32_t i = 0; out.size() + 12 <= size; ++i) {
-            Word(out, i);
+            Word(out, i * step);
             Word(out, i);
         }
         Word(out, 0);
