@@ -19,6 +19,14 @@ if(KOBARU_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(KOBARU_FUZZ)
+  # Coverage for libFuzzer in every object; the fuzz targets link libFuzzer.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all
+                      -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/fuzz/coverage-ignore.txt)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(WIN32)
   # No MinGW DLL is needed at run time.
   add_link_options(-static -static-libgcc -static-libstdc++)
@@ -34,7 +42,7 @@ endif()
 
 if(KOBARU_TESTS)
   enable_testing()
-  if(WIN32)
+  if(WIN32 OR CMAKE_CROSSCOMPILING)
     # GoogleTest from Debian's sources, built with the cross compiler.
     set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -46,9 +54,11 @@ if(KOBARU_TESTS)
     endforeach()
     add_library(kobaru_gtest INTERFACE)
     target_link_libraries(kobaru_gtest INTERFACE gtest_main gtest)
-    # Test executables run under wine64 in a prefix of the build's own.
-    set(KOBARU_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine/wine-run ${KOBARU_WINE_ROOT})
+    if(WIN32)
+      # Test executables run under wine64 in a prefix of the build's own.
+      set(KOBARU_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
+      set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine/wine-run ${KOBARU_WINE_ROOT})
+    endif()
   else()
     find_package(GTest REQUIRED)
     add_library(kobaru_gtest INTERFACE)

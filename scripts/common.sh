@@ -4,6 +4,7 @@
 #   build/asan    g++ with AddressSanitizer and UndefinedBehaviorSanitizer
 #   build/x86_64  MinGW: the programs and the tests run under wine64
 #   build/i686    MinGW: the 32-bit deliverables and their static checks
+#   build/i386    32-bit Linux: library tests and fuzz replays under qemu-i386
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -11,7 +12,7 @@ BUILD=$ROOT/build
 
 PACKAGES=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 locales libboost-dev libgtest-dev googletest libbenchmark-dev
-          python3-pefile libarchive-tools time osslsigncode openssl)
+          python3-pefile libarchive-tools time osslsigncode openssl g++-i686-linux-gnu qemu-user)
 
 log() { printf '\033[1m== %s\033[0m\n' "$*"; }
 
@@ -64,6 +65,7 @@ configure_all() {
   local pack="-DKOBARU_PACK_TOOL=$BUILD/native/tools/pack/kobaru-pack"
   configure x86_64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" "$pack"
   configure i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$pack"
+  configure i386 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/i386-linux.cmake"
 }
 
 build() {

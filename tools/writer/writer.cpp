@@ -18,7 +18,6 @@ namespace tamarin_writer {
 namespace {
 
 const uint32_t kPf0NameField = 260;
-const uint32_t kPf0Record = kPf0NameField + 8;
 // Positions and sizes are signed 32-bit values in the reader.
 const uint64_t kMaxContainer = 0x7FFFFFFF;
 
