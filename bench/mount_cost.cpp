@@ -4,10 +4,13 @@
 // "mount_cost --write N PATH" writes an undamaged pf2 archive of N entries
 // and "mount_cost --mount PATH" times the first mount of a file in a fresh
 // process, as a program meets it. Allocations
-// beyond a live total of 4 GiB are refused, so a reader without bounds shows
-// as "refused" instead of taking the machine.
+// beyond a live total of 4 GiB (all but 256 MiB of the address space in a
+// 32-bit build) are refused, so a reader without bounds shows as "refused"
+// instead of taking the machine.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -23,7 +26,8 @@ namespace {
 std::atomic<size_t> g_live{0};
 std::atomic<size_t> g_peak{0};
 std::atomic<bool> g_refused{false};
-const size_t kLiveLimit = size_t(4) << 30;
+const size_t kLiveLimit =
+    static_cast<size_t>(std::min<uint64_t>(uint64_t(4) << 30, SIZE_MAX - (size_t(256) << 20)));
 // Keeps the block size in front of the block, aligned for any type.
 const size_t kHeader = 16;
 

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const tamarin::HeaderMap& merged = tamarin::g_archiveRegistry[root];
         for (const auto& entry : tamarin::g_archiveRegistry[alone]) {
             const auto it = merged.find(entry.first);
-            if (it == merged.end() || it->second.containerPath != volume ||
+            if (it == merged.end() || tamarin::ContainerPathOf(root, it->second) != volume ||
                 it->second.offset != entry.second.offset || it->second.size != entry.second.size) {
                 fuzz::Fail("a volume entry was not merged into its archive", entry.first);
             }

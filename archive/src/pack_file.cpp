@@ -65,6 +65,10 @@ std::string VolumeName(const std::string& path, uint32_t number) {
 
 }  // namespace
 
+std::string ContainerPathOf(const std::string& archivePath, const CPackFile::CHeader& h) {
+    return archivePath + h.containerPath;
+}
+
 CPackFile::CHeader::CHeader() : offset(0), size(0) {}
 
 CPackFile::CHeader::CHeader(const std::string& containerPath, uint32_t offset, uint32_t size)
@@ -110,9 +114,10 @@ CFile* CPackFile::Clone(bool copy) {
     return clone;
 }
 
-bool CPackFile::OpenEntry(const CHeader& h, const std::string& name) {
-    // h may live in the registry; copy it before anything else runs.
-    const CHeader entry = h;
+bool CPackFile::OpenEntry(const std::string& archivePath, const CHeader& h, const std::string& name) {
+    // h and archivePath may live in the registry; copy them before anything
+    // else runs.
+    const CHeader entry(ContainerPathOf(archivePath, h), h.offset, h.size);
     if (CFile::Open(entry.containerPath.c_str())) {
         // No stream to read the entry from: fail rather than report an
         // entry whose reads return nothing.
@@ -158,7 +163,7 @@ bool CPackFile::OpenName(const char* name) {
         const ArchiveRegistry::const_iterator root = g_archiveRegistry.find(g_rootArchivePath);
         if (root != g_archiveRegistry.end()) {
             HeaderMap::const_iterator it = root->second.find(normalised);
-            if (it != root->second.end()) return OpenEntry(it->second, normalised);
+            if (it != root->second.end()) return OpenEntry(root->first, it->second, normalised);
         }
     }
 
@@ -188,7 +193,7 @@ bool CPackFile::OpenName(const char* name) {
             if (archive != nullptr) {
                 const HeaderMap& index = g_archiveRegistry[*archive];
                 HeaderMap::const_iterator it = index.find(JoinPathTail(components, k));
-                if (it != index.end()) return OpenEntry(it->second, normalised);
+                if (it != index.end()) return OpenEntry(*archive, it->second, normalised);
             }
             prefix += '\\';
         }
@@ -206,7 +211,7 @@ bool CPackFile::OpenRootEntry(const char* name) {
         }
         const HeaderMap& root = g_archiveRegistry[g_rootArchivePath];
         HeaderMap::const_iterator it = root.find(normalised);
-        if (it != root.end()) return OpenEntry(it->second, normalised);
+        if (it != root.end()) return OpenEntry(g_rootArchivePath, it->second, normalised);
     }
     // Mount may have left the archive's stream open.
     if (m_handle != nullptr) Close();
@@ -353,7 +358,7 @@ bool CPackFile::MountOpened(const std::string& key, HeaderMap& index, bool thisF
                 : kNameFieldSize;
             const std::string name(reinterpret_cast<const char*>(record), nameLength);
             // pf0 offsets count from the magic; later records win.
-            index[name] = CHeader(key, DecodeWord(record + kNameFieldSize) + start,
+            index[name] = CHeader(std::string(), DecodeWord(record + kNameFieldSize) + start,
                                   DecodeWord(record + kNameFieldSize + 4));
         }
     } else if (std::strcmp(version, "pf1") == 0 || std::strcmp(version, "pf2") == 0 ||
@@ -377,12 +382,14 @@ bool CPackFile::MountOpened(const std::string& key, HeaderMap& index, bool thisF
             // Each entry leaves the temporary map as it enters the index, so
             // the two are never both whole.
             for (EntryMap::iterator it = entries.begin(); it != entries.end(); it = entries.erase(it)) {
-                index[it->first] = CHeader(key, it->second.first, it->second.second);
+                index[it->first] = CHeader(std::string(), it->second.first, it->second.second);
             }
         } else {
             // The stored container path is whatever the packer wrote; the
-            // entry lives in the file mounted here.
-            ReadHeaderMap(serializer, index, &key);
+            // entry lives in the file mounted here, which the registry names
+            // by the empty path relative to key.
+            const std::string here;
+            ReadHeaderMap(serializer, index, &here);
         }
     } else {
         return true;
@@ -396,8 +403,11 @@ bool CPackFile::MountOpened(const std::string& key, HeaderMap& index, bool thisF
         if (MountArchive(volume.c_str(), true)) continue;
         const HeaderMap& entries = g_archiveRegistry[volume];
         HeaderMap& merged = g_archiveRegistry[key];
+        // Relative to key, the volume's entries live in ".NNN" (and further
+        // on should the volume have been mounted with volumes of its own).
+        const std::string suffix = volume.substr(key.size());
         for (HeaderMap::const_iterator it = entries.begin(); it != entries.end(); ++it) {
-            merged[it->first] = it->second;
+            merged[it->first] = CHeader(suffix + it->second.containerPath, it->second.offset, it->second.size);
         }
     }
     return false;

@@ -51,14 +51,19 @@ namespace {
 // Every iteration of a counted loop that reads anything takes at least 8
 // bytes (two words, or a length word and a block length word).
 const uint32_t kMinimumItemBytes = 8;
+// A header entry takes a name word and a block length word, and only 65,793
+// names are shorter than 3 bytes: in a large index a distinct entry takes at
+// least 11 bytes (an undamaged one 24 or more).
+const uint32_t kMinimumHeaderBytes = 11;
 
 // Gives map buckets for count items before they are read, so that a large
 // index is not rehashed again and again. The count is not trusted: never
-// more than the bytes left could hold, which costs at most a bucket pointer
-// per 8 bytes of index.
+// more than the bytes left could hold at itemBytes each, which costs at
+// most a bucket pointer per itemBytes of index (twice that where the table
+// rounds up).
 template <typename Map>
-void Reserve(CSerializer& context, Map& map, uint32_t count) {
-    const uint32_t n = std::min(count, context.Stream().Remaining() / kMinimumItemBytes + 1);
+void Reserve(CSerializer& context, Map& map, uint32_t count, uint32_t itemBytes) {
+    const uint32_t n = std::min(count, context.Stream().Remaining() / itemBytes + 1);
     if (n > map.bucket_count()) map.reserve(n);
 }
 
@@ -68,10 +73,10 @@ void Reserve(CSerializer& context, Map& map, uint32_t count) {
 // later one would insert the same empty key again: stopping there gives the
 // same result as running the whole count.
 template <typename Map, typename ReadOne>
-void ReadCounted(CSerializer& context, Map& map, ReadOne readOne) {
+void ReadCounted(CSerializer& context, Map& map, ReadOne readOne, uint32_t itemBytes = kMinimumItemBytes) {
     uint32_t count = 0;
     ReadInt32(context, count);
-    Reserve(context, map, count);
+    Reserve(context, map, count, itemBytes);
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t before = context.Stream().Position();
         readOne();
@@ -153,7 +158,7 @@ void ReadHeaderMap(CSerializer& context, HeaderMap& map, const std::string* cont
         // Read even when the name is a duplicate, so the entries after it
         // start at the right place.
         map.emplace(std::move(name), std::move(header));
-    });
+    }, kMinimumHeaderBytes);
 }
 
 }  // namespace tamarin

@@ -140,7 +140,8 @@ TEST_F(PackFileTest, IndexedVersionsReadEntriesFromTheMountedFile) {
         // First occurrence wins; the stored container path is replaced.
         EXPECT_EQ(Contents("a"), "alpha") << version;
         EXPECT_EQ(Contents("dir/b"), "beta") << version;
-        EXPECT_EQ(g_archiveRegistry["root.pfs"]["a"].containerPath, "root.pfs") << version;
+        // The registry names the container relative to the archive.
+        EXPECT_EQ(g_archiveRegistry["root.pfs"]["a"].containerPath, "") << version;
     }
 }
 
@@ -199,9 +200,16 @@ TEST_F(PackFileTest, VolumeEntriesReplaceArchiveEntriesAndReadFromVolume) {
     CPackFile file;
     ASSERT_FALSE(file.Open("same"));
     EXPECT_EQ(file.GetContainerPath(), "root.pfs.003");
+    EXPECT_EQ(file.GetHeader().containerPath, "root.pfs.003");
     EXPECT_EQ(ReadAll(file), "from volume");
     EXPECT_EQ(Contents("only"), "root");
     EXPECT_TRUE(Registered("root.pfs.003"));
+    // Merged headers keep only the volume's suffix, the volume's own none.
+    const tamarin::HeaderMap& root = g_archiveRegistry["root.pfs"];
+    EXPECT_EQ(root.at("same").containerPath, ".003");
+    EXPECT_EQ(tamarin::ContainerPathOf("root.pfs", root.at("same")), "root.pfs.003");
+    EXPECT_EQ(tamarin::ContainerPathOf("root.pfs", root.at("only")), "root.pfs");
+    EXPECT_EQ(g_archiveRegistry["root.pfs.003"].at("same").containerPath, "");
 }
 
 TEST_F(PackFileTest, MissingVolumeNumbersDoNotEndTheSeries) {
@@ -295,10 +303,10 @@ TEST_F(PackFileTest, MissingNameSkipsFolderSearchButNotRootOrPlainFile) {
 TEST_F(PackFileTest, ShiftJisTrailByte5CDoesNotSplitAFolderName) {
     // "\x95\x5C" is one character; cutting at its 0x5C would find the
     // archive "\x95.pfs" first.
-    WriteFile("right.bin", "..abc");
-    WriteFile("wrong.bin", "WRONG");
-    g_archiveRegistry["\x95.pfs"]["x\\e"] = CPackFile::CHeader("wrong.bin", 0, 5);
-    g_archiveRegistry["\x95\x5Cx.pfs"]["e"] = CPackFile::CHeader("right.bin", 2, 3);
+    WriteFile("\x95\x5Cx.pfs", "..abc");
+    WriteFile("\x95.pfs", "WRONG");
+    g_archiveRegistry["\x95.pfs"]["x\\e"] = CPackFile::CHeader("", 0, 5);
+    g_archiveRegistry["\x95\x5Cx.pfs"]["e"] = CPackFile::CHeader("", 2, 3);
     EXPECT_EQ(Contents("\x95\x5Cx\\e"), "abc");
 }
 

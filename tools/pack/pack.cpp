@@ -354,7 +354,8 @@ bool CheckContainer(const std::string& path, std::ostream& err) {
     return false;
 }
 
-// Mounts path and returns its index sorted by name. True on failure.
+// Mounts path and returns its index sorted by name, each header naming its
+// container in full. True on failure.
 bool LoadIndex(const std::string& path, Index* index, std::ostream& err) {
     tamarin::CPackFile reader;
     std::list<std::string> names;
@@ -363,7 +364,11 @@ bool LoadIndex(const std::string& path, Index* index, std::ostream& err) {
         return true;
     }
     const tamarin::HeaderMap& headers = tamarin::g_archiveRegistry[path];
-    for (const std::string& name : names) index->emplace_back(name, headers.at(name));
+    for (const std::string& name : names) {
+        const tamarin::CPackFile::CHeader& header = headers.at(name);
+        index->emplace_back(name, tamarin::CPackFile::CHeader(tamarin::ContainerPathOf(path, header),
+                                                              header.offset, header.size));
+    }
     std::sort(index->begin(), index->end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
     return false;

@@ -27,7 +27,10 @@ namespace tamarin {
 class CPackFile : public CFile {
 public:
     // Entry record: the container file that holds the entry's bytes, the
-    // position of its first byte in the container and its length.
+    // position of its first byte in the container and its length. A header
+    // held in the archive registry names its container relative to the
+    // archive it is registered under (see ContainerPathOf); the header of an
+    // open CPackFile (GetHeader) names it in full.
     class CHeader : public ISerializable {
     public:
         CHeader();
@@ -84,8 +87,9 @@ private:
     // throw std::bad_alloc.
     bool OpenName(const char* name);
     bool MountOpened(const std::string& key, Index& index, bool thisFileOnly);
-    // Opens entry h of a registered archive under the normalised name.
-    bool OpenEntry(const CHeader& h, const std::string& name);
+    // Opens entry h of the registered archive archivePath under the
+    // normalised name.
+    bool OpenEntry(const std::string& archivePath, const CHeader& h, const std::string& name);
 
     CHeader m_header;
 };
@@ -96,12 +100,20 @@ typedef boost::unordered_map<std::string, std::pair<uint32_t, uint32_t>, CNameHa
 typedef boost::unordered_map<std::string, HeaderMap, boost::hash<std::string> > ArchiveRegistry;
 typedef boost::unordered_set<std::string, boost::hash<std::string> > NameSet;
 
+// The container file of h, a header of archivePath's index in the registry:
+// the registry keeps only what follows archivePath in the container's path
+// ("" for the archive itself, ".003" for its volume 3), so that an index's
+// memory does not grow with the length of the path it was mounted under.
+// May throw std::bad_alloc.
+std::string ContainerPathOf(const std::string& archivePath, const CPackFile::CHeader& h);
+
 // Process-wide state, created before the program's entry function runs.
 // Archive that Open searches first; programs set it to their own path.
 extern std::string g_rootArchivePath;
 // Appended to folder-like name prefixes during the folder search.
 extern std::string g_archiveExtension;
-// Every mounted archive path with its decoded index; only grows.
+// Every mounted archive path with its decoded index (container paths
+// relative to the key, see ContainerPathOf); only grows.
 extern ArchiveRegistry g_archiveRegistry;
 // Names the folder search did not find; only grows.
 extern NameSet g_missingNames;
