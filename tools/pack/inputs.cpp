@@ -161,7 +161,7 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
         // ("."): its files then stand at the top.
         if (!prefix.empty() && NameProblem(prefix) != nullptr) {
             err << "kobaru-pack: entry name '" << prefix << "' (for " << o.file << ") " << NameProblem(prefix)
-                << "\n";
+                << (o.pair ? "" : "; name it with --entry NAME=PATH") << "\n";
             return true;
         }
         const fs::file_status status = fs::status(o.file, ec);
