@@ -1,6 +1,7 @@
 // Reader of named entries in pack archives.
 #include "tamarin/pack_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -61,6 +62,13 @@ std::string VolumeName(const std::string& path, uint32_t number) {
     char suffix[16];
     std::snprintf(suffix, sizeof(suffix), ".%03d", static_cast<int>(number));
     return path + suffix;
+}
+
+// The name as indexes hold it: "/" is read as "\\".
+std::string NormaliseName(const char* name) {
+    std::string normalised(name);
+    std::replace(normalised.begin(), normalised.end(), '/', '\\');
+    return normalised;
 }
 
 }  // namespace
@@ -146,12 +154,8 @@ bool CPackFile::OpenName(const char* name) {
         if (m_handle != nullptr) Close();
         return true;
     }
-    std::string normalised(name);
-    bool hasSeparator = false;
-    for (size_t i = 0; i < normalised.size(); ++i) {
-        if (normalised[i] == '/') normalised[i] = '\\';
-        if (normalised[i] == '\\') hasSeparator = true;
-    }
+    const std::string normalised = NormaliseName(name);
+    const bool hasSeparator = normalised.find('\\') != std::string::npos;
 
     // A plain file of that name wins over every archive.
     if (!CFile::Open(normalised.c_str())) {
@@ -159,13 +163,7 @@ bool CPackFile::OpenName(const char* name) {
         return false;
     }
 
-    if (!Mount(g_rootArchivePath.c_str())) {
-        const ArchiveRegistry::const_iterator root = g_archiveRegistry.find(g_rootArchivePath);
-        if (root != g_archiveRegistry.end()) {
-            HeaderMap::const_iterator it = root->second.find(normalised);
-            if (it != root->second.end()) return OpenEntry(root->first, it->second, normalised);
-        }
-    }
+    if (const CHeader* h = FindInRoot(normalised)) return OpenEntry(g_rootArchivePath, *h, normalised);
 
     if (!hasSeparator) return true;
     if (g_missingNames.find(normalised) != g_missingNames.end()) return true;
@@ -204,18 +202,25 @@ bool CPackFile::OpenName(const char* name) {
 }
 
 bool CPackFile::OpenRootEntry(const char* name) {
-    if (name != nullptr && !Mount(g_rootArchivePath.c_str())) {
-        std::string normalised(name);
-        for (size_t i = 0; i < normalised.size(); ++i) {
-            if (normalised[i] == '/') normalised[i] = '\\';
+    try {
+        if (name != nullptr) {
+            const std::string normalised = NormaliseName(name);
+            if (const CHeader* h = FindInRoot(normalised)) return OpenEntry(g_rootArchivePath, *h, normalised);
         }
-        const HeaderMap& root = g_archiveRegistry[g_rootArchivePath];
-        HeaderMap::const_iterator it = root.find(normalised);
-        if (it != root.end()) return OpenEntry(g_rootArchivePath, it->second, normalised);
+    } catch (...) {
+        // No memory for the name or the root archive's index.
     }
     // Mount may have left the archive's stream open.
     if (m_handle != nullptr) Close();
     return true;
+}
+
+const CPackFile::CHeader* CPackFile::FindInRoot(const std::string& normalised) {
+    if (Mount(g_rootArchivePath.c_str())) return nullptr;
+    const ArchiveRegistry::const_iterator root = g_archiveRegistry.find(g_rootArchivePath);
+    if (root == g_archiveRegistry.end()) return nullptr;
+    const HeaderMap::const_iterator it = root->second.find(normalised);
+    return it == root->second.end() ? nullptr : &it->second;
 }
 
 uint32_t CPackFile::Read(void* buffer, uint32_t length) {

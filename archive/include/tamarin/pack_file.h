@@ -87,6 +87,9 @@ private:
     // throw std::bad_alloc.
     bool OpenName(const char* name);
     bool MountOpened(const std::string& key, Index& index, bool thisFileOnly);
+    // Mounts the root archive and finds the normalised name in its index;
+    // null when it is not there. The header lives in the registry.
+    const CHeader* FindInRoot(const std::string& normalised);
     // Opens entry h of the registered archive archivePath under the
     // normalised name.
     bool OpenEntry(const std::string& archivePath, const CHeader& h, const std::string& name);
