@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "tamarin/path.h"
+#include "tamarin_writer/writer.h"
 
 namespace kobaru_pack {
 
@@ -220,7 +221,7 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
             return true;
         }
     }
-    if (total > kMaxArchive) {
+    if (total > tamarin_writer::kMaxContainer) {
         err << "kobaru-pack: the inputs hold " << total << " bytes; an archive holds at most 2 GiB\n";
         return true;
     }

@@ -11,9 +11,6 @@
 
 namespace kobaru_pack {
 
-// Positions and sizes are signed 32-bit values in the reader.
-const uint64_t kMaxArchive = 0x7FFFFFFF;
-
 // One command-line operand: a plain argument (a file or folder stored under
 // its own path) or an --entry NAME=PATH pair.
 struct Operand {

@@ -301,27 +301,10 @@ bool ReadAt(FILE* stream, uint64_t position, unsigned char* bytes, size_t length
 // the index it will decode lies whole inside it. The reader reads a cut index
 // as zero bytes, which would pass for entries. True on failure, after a message.
 bool CheckContainer(const std::string& path, std::ostream& err) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec) {
-        err << "kobaru-pack: cannot open " << path << ": " << ec.message() << "\n";
-        return true;
-    }
-    if (fs::is_directory(status)) {
-        err << "kobaru-pack: " << path << " is a folder\n";
-        return true;
-    }
-    if (!fs::is_regular_file(status)) {
-        err << "kobaru-pack: " << path << " is not a regular file (a device, pipe or socket)\n";
-        return true;
-    }
-    const uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-        err << "kobaru-pack: cannot open " << path << ": " << ec.message() << "\n";
-        return true;
-    }
-    if (size > kMaxArchive) {
-        err << "kobaru-pack: " << path << " is " << size << " bytes; an archive holds at most 2 GiB\n";
+    uintmax_t size = 0;
+    std::string error;
+    if (tamarin_writer::SizeOfRegularFile(path, &size, &error)) {
+        err << "kobaru-pack: " << error << "\n";
         return true;
     }
     Stream stream(std::fopen(path.c_str(), "rb"));

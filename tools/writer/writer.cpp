@@ -18,8 +18,6 @@ namespace tamarin_writer {
 namespace {
 
 const uint32_t kPf0NameField = 260;
-// Positions and sizes are signed 32-bit values in the reader.
-const uint64_t kMaxContainer = 0x7FFFFFFF;
 
 const char* const kMagics[] = {"pf0", "pf1", "pf2", "pf3"};
 
@@ -268,10 +266,8 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
     return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
+bool SizeOfRegularFile(const std::string& path, uintmax_t* size, std::string* error) {
     namespace fs = std::filesystem;
-    // The kind and size are known before a byte is read: a folder or a device
-    // is refused by name, and a file too large for any archive is never read.
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (ec) return Fail(error, "cannot open " + path + ": " + ec.message());
@@ -279,11 +275,19 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* err
     if (!fs::is_regular_file(status)) {
         return Fail(error, path + " is not a regular file (a device, pipe or socket)");
     }
-    const uintmax_t size = fs::file_size(path, ec);
+    *size = fs::file_size(path, ec);
     if (ec) return Fail(error, "cannot open " + path + ": " + ec.message());
-    if (size > kMaxContainer) {
-        return Fail(error, path + " is " + std::to_string(size) + " bytes; an archive holds at most 2 GiB");
+    if (*size > kMaxContainer) {
+        return Fail(error, path + " is " + std::to_string(*size) + " bytes; an archive holds at most 2 GiB");
     }
+    return false;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* error) {
+    // The kind and size are known before a byte is read: a file too large
+    // for any archive is never read.
+    uintmax_t size = 0;
+    if (SizeOfRegularFile(path, &size, error)) return true;
     FILE* stream = std::fopen(path.c_str(), "rb");
     if (stream == nullptr) return Fail(error, "cannot open " + path + ": " + std::strerror(errno));
     std::string content(static_cast<size_t>(size), '\0');

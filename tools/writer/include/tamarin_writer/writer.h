@@ -110,6 +110,16 @@ std::string VolumeName(const std::string& path, unsigned index);
 // temporary file) and gives the system's reason.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
 
+// Positions and sizes are signed 32-bit values in the reader: no archive,
+// container or stored file may pass this many bytes.
+const uint64_t kMaxContainer = 0x7FFFFFFF;
+
+// Checks, from its status alone and before a byte is read, that path is a
+// regular file of at most kMaxContainer bytes, and gives its size. Folders
+// and devices are refused by name. True on failure with a one-line reason in
+// *error that names path.
+bool SizeOfRegularFile(const std::string& path, uintmax_t* size, std::string* error);
+
 // Reads a whole regular file of at most 2 GiB. Folders, devices and larger
 // files are refused from their status, before anything is read. True on
 // failure with a one-line reason in *error that names path.
