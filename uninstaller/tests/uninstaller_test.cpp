@@ -71,6 +71,15 @@ protected:
         fakewin::Get().modulePath = "uninstaller.exe";
     }
 
+    // The stand-in afresh for the next case of a table: the packaged program
+    // and the temporary folder of this test, nothing else scripted.
+    void ResetStandIn() {
+        fakewin::Reset();
+        fakewin::Get().deleteHostFiles = true;
+        fakewin::Get().tempPath = m_temp;
+        fakewin::Get().modulePath = "uninstaller.exe";
+    }
+
     int Run() { return WinMain(nullptr, nullptr, const_cast<LPSTR>("/x"), 1); }
 
     // Every box shown; each must be owned by the top child window.
@@ -243,10 +252,7 @@ TEST_F(UninstallerTest, AScreenSaverThatStaysStopsTheRunWithAnError) {
     };
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
-        fakewin::Reset();
-        fakewin::Get().deleteHostFiles = true;
-        fakewin::Get().tempPath = m_temp;
-        fakewin::Get().modulePath = "uninstaller.exe";
+        ResetStandIn();
         failures[i]();
         EXPECT_EQ(0, Run());
         EXPECT_EQ((BoxList{{kNotRemoved, kErrorTitle, 0x51000u}}), Boxes());
@@ -271,10 +277,7 @@ TEST_F(UninstallerTest, WithoutTheProgramsFolderTheShortcutAndFolderAreLeftAlone
     };
     for (size_t i = 0; i < failures.size(); ++i) {
         SCOPED_TRACE(i);
-        fakewin::Reset();
-        fakewin::Get().deleteHostFiles = true;
-        fakewin::Get().tempPath = m_temp;
-        fakewin::Get().modulePath = "uninstaller.exe";
+        ResetStandIn();
         failures[i]();
         EXPECT_EQ("", GetProgramsFolderPath());
         EXPECT_EQ(0, Run());
