@@ -12,6 +12,10 @@
 
 namespace {
 
+bool Same(const tamarin::EntryMap& a, const tamarin::EntryMap& b) {
+    return a == b;
+}
+
 bool Same(const tamarin::HeaderMap& a, const tamarin::HeaderMap& b) {
     if (a.size() != b.size()) return false;
     for (const auto& entry : a) {
@@ -24,6 +28,19 @@ bool Same(const tamarin::HeaderMap& a, const tamarin::HeaderMap& b) {
     return true;
 }
 
+// Decodes block twice on one context with read; both readings must agree.
+template <typename Map>
+void DecodeTwice(const boost::shared_ptr<tamarin::CMemory>& block,
+                 void (*read)(tamarin::CSerializer&, Map&), const char* what) {
+    tamarin::CSerializer context;
+    Map first, second;
+    tamarin::Attach(context, block);
+    read(context, first);
+    tamarin::Attach(context, block);
+    read(context, second);
+    if (!Same(first, second)) fuzz::Fail(what, "");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -33,23 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size != 0) std::memcpy(block->Bytes(), data, size);
 
     fuzz::CostWatch watch("index decoding", size);
-    {
-        tamarin::CSerializer context;
-        tamarin::EntryMap first, second;
-        tamarin::Attach(context, block);
-        tamarin::ReadEntryMap(context, first);
-        tamarin::Attach(context, block);
-        tamarin::ReadEntryMap(context, second);
-        if (first != second) fuzz::Fail("the entry map decoded twice differs", "");
-    }
-    {
-        tamarin::CSerializer context;
-        tamarin::HeaderMap first, second;
-        tamarin::Attach(context, block);
-        tamarin::ReadHeaderMap(context, first);
-        tamarin::Attach(context, block);
-        tamarin::ReadHeaderMap(context, second);
-        if (!Same(first, second)) fuzz::Fail("the header map decoded twice differs", "");
-    }
+    DecodeTwice<tamarin::EntryMap>(block, tamarin::ReadEntryMap, "the entry map decoded twice differs");
+    DecodeTwice<tamarin::HeaderMap>(block, tamarin::ReadHeaderMap, "the header map decoded twice differs");
     return 0;
 }
