@@ -12,7 +12,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
+import product
 from packaging_support import package
+from product import CLEANER_NAME, TITLE
 from winehar import WinePrefix
 
 INSTALLER = os.environ["KOBARU_INSTALLER"]
@@ -22,17 +24,15 @@ HOLD = os.environ["KOBARU_HOLD"]
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
 
 SYSTEM = "windows/system32/"
-SAVER = SYSTEM + "Kobaru_Senryu_2014.scr"
-INSTALLED = SYSTEM + "Kobaru_ScreenSaver_2014_Cleaner.exe"
-CLEANER_NAME = "Kobaru_ScreenSaver_Cleaner_RA.exe"
-FOLDER = ("users/%s/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/"
-          "こばる川柳スクリーンセーバー" % os.environ.get("USER", "root"))
-SHORTCUT = FOLDER + "/こばる川柳スクリーンセーバー2014の削除.lnk"
+SAVER = SYSTEM + product.SCREEN_SAVER
+INSTALLED = SYSTEM + product.INSTALLED_UNINSTALLER
+FOLDER = ("users/%s/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/" % os.environ.get("USER", "root")
+          + product.FOLDER)
+SHORTCUT = FOLDER + "/" + product.SHORTCUT
 
-TITLE = "こばる川柳スクリーンセーバー".encode("cp932")
 ERROR = ("エラー".encode("cp932"), 0x51000)
-CANNOT_WRITE = ("システムフォルダに書き込みできません。".encode("cp932"), TITLE, 0)
-COMPLETED = ("アンインストールが完了しました。".encode("cp932"), TITLE, 0)
+CANNOT_WRITE = (product.CANNOT_WRITE, TITLE, 0)
+COMPLETED = (product.COMPLETED, TITLE, 0)
 NOT_REMOVED = ("スクリーンセーバーを削除できませんでした。\nWindowsを再起動してからやり直してください。\n"
                "問題が解決しない場合は、サポートまでお問い合わせください。\n"
                "ご迷惑をおかけし、申し訳ございません。").encode("cp932")

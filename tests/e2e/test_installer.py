@@ -6,16 +6,13 @@ import unittest
 from pathlib import Path
 
 from packaging_support import package
+from product import BROKEN, CANNOT_WRITE, SCREEN_SAVER, TITLE
+from product import INSTALLED_UNINSTALLER as UNINSTALLER
 from winehar import WinePrefix
 
 INSTALLER = os.environ["KOBARU_INSTALLER"]
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
 
-SCREEN_SAVER = "Kobaru_Senryu_2014.scr"
-UNINSTALLER = "Kobaru_ScreenSaver_2014_Cleaner.exe"
-TITLE = "こばる川柳スクリーンセーバー".encode("cp932")
-BROKEN = "インストーラが壊れています。".encode("cp932")
-CANNOT_WRITE = "システムフォルダに書き込みできません。".encode("cp932")
 
 SAVER_BYTES = bytes(range(256)) * 300 + b"saver"
 UNINSTALLER_BYTES = b"MZ" + bytes(5000) + b"uninstaller"

@@ -7,6 +7,7 @@ import subprocess
 import unittest
 from pathlib import Path
 
+from product import COMPLETED, DESKTOP_KEY, FOLDER, INSTALLED_UNINSTALLER, SCREEN_SAVER, SHORTCUT
 from winehar import WinePrefix
 
 PACKAGED = Path(os.environ["KOBARU_PACKAGED"])
@@ -16,12 +17,6 @@ WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
 
 INSTALLER = PACKAGED / "Inst_Kobaru_ScreenSaver_RA.exe"
 UNINSTALLER = PACKAGED / "Kobaru_ScreenSaver_Cleaner.exe"
-SCREEN_SAVER = "Kobaru_Senryu_2014.scr"
-INSTALLED_UNINSTALLER = "Kobaru_ScreenSaver_2014_Cleaner.exe"
-DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
-FOLDER = "こばる川柳スクリーンセーバー"
-SHORTCUT = "こばる川柳スクリーンセーバー2014の削除.lnk"
-COMPLETED = "アンインストールが完了しました。".encode("cp932")
 
 
 class SignedRoundTripTest(unittest.TestCase):

@@ -7,6 +7,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
+from product import (BROKEN, CANNOT_WRITE, CLEANER_NAME, COMPLETED, DESKTOP_KEY, FOLDER,
+                     SCREEN_SAVER, SHORTCUT, TITLE)
+from product import INSTALLED_UNINSTALLER as INSTALLED_NAME
 from winehar import WinePrefix
 
 UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
@@ -14,18 +17,6 @@ CLEANER = os.environ["KOBARU_CLEANER"]
 PACK = os.environ["KOBARU_PACK"]
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
 
-INSTALLED_NAME = "Kobaru_ScreenSaver_2014_Cleaner.exe"
-CLEANER_NAME = "Kobaru_ScreenSaver_Cleaner_RA.exe"
-SCREEN_SAVER = "Kobaru_Senryu_2014.scr"
-DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
-# Host names of the Start-menu entries (Wine runs with a UTF-8 locale).
-FOLDER = "こばる川柳スクリーンセーバー"
-SHORTCUT = "こばる川柳スクリーンセーバー2014の削除.lnk"
-
-TITLE = "こばる川柳スクリーンセーバー".encode("cp932")
-COMPLETED = "アンインストールが完了しました。".encode("cp932")
-BROKEN = "インストーラが壊れています。".encode("cp932")
-CANNOT_WRITE = "システムフォルダに書き込みできません。".encode("cp932")
 
 
 class UninstallerTest(unittest.TestCase):
