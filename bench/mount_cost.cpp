@@ -18,53 +18,13 @@
 #include <vector>
 
 #include "tamarin/pack_file.h"
+#include "tamarin_writer/allocation_watch.h"
 #include "tamarin_writer/shapes.h"
 #include "tamarin_writer/testing.h"
 
-namespace {
-
-std::atomic<size_t> g_live{0};
-std::atomic<size_t> g_peak{0};
-std::atomic<bool> g_refused{false};
-const size_t kLiveLimit =
-    static_cast<size_t>(std::min<uint64_t>(uint64_t(4) << 30, SIZE_MAX - (size_t(256) << 20)));
-// Keeps the block size in front of the block, aligned for any type.
-const size_t kHeader = 16;
-
-void* Allocate(size_t n) {
-    const size_t live = g_live += n;
-    if (live > kLiveLimit) {
-        g_live -= n;
-        g_refused = true;
-        throw std::bad_alloc();
-    }
-    size_t peak = g_peak.load();
-    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
-    }
-    char* p = static_cast<char*>(std::malloc(n + kHeader));
-    if (p == nullptr) {
-        g_live -= n;
-        throw std::bad_alloc();
-    }
-    *reinterpret_cast<size_t*>(p) = n;
-    return p + kHeader;
-}
-
-void Free(void* block) {
-    if (block == nullptr) return;
-    char* p = static_cast<char*>(block) - kHeader;
-    g_live -= *reinterpret_cast<size_t*>(p);
-    std::free(p);
-}
-
-}  // namespace
-
-void* operator new(size_t n) { return Allocate(n); }
-void* operator new[](size_t n) { return Allocate(n); }
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, size_t) noexcept { Free(p); }
-void operator delete[](void* p, size_t) noexcept { Free(p); }
+using tamarin_writer::g_live;
+using tamarin_writer::g_peak;
+using tamarin_writer::g_refused;
 
 namespace {
 

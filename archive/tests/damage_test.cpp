@@ -22,77 +22,19 @@
 
 #include "tamarin/memory.h"
 #include "tamarin/pack_file.h"
+#include "tamarin_writer/allocation_watch.h"
 #include "tamarin_writer/shapes.h"
 #include "tamarin_writer/testing.h"
 #include "tamarin_writer/writer.h"
 
-// ---- Allocation watch ------------------------------------------------------
-// Every operator new of this binary goes through here, so a test can ask for
-// the largest single request and the peak of the live total (bytes asked
-// for and not yet freed) while the reader ran. Requests far beyond any
-// archive of these tests, and any that would take the live total past
-// g_liveLimit, are refused with bad_alloc instead of being tried, so a
-// reader that trusts a 4 GiB length fails its test rather than the machine.
-
-namespace {
-std::atomic<size_t> g_largestRequest{0};
-std::atomic<size_t> g_live{0};
-std::atomic<size_t> g_peak{0};
-const size_t kRefuseAbove = size_t(1) << 28;
-const size_t kDefaultLiveLimit = size_t(1) << 30;
-std::atomic<size_t> g_liveLimit{kDefaultLiveLimit};
-// The size of each block is kept in front of it, aligned for any type.
-const size_t kSizeHeader = 16;
-
-void* Allocate(size_t n) {
-    size_t seen = g_largestRequest.load();
-    while (n > seen && !g_largestRequest.compare_exchange_weak(seen, n)) {
-    }
-    if (n > kRefuseAbove) throw std::bad_alloc();
-    const size_t live = g_live += n;
-    if (live > g_liveLimit) {
-        g_live -= n;
-        throw std::bad_alloc();
-    }
-    size_t peak = g_peak.load();
-    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
-    }
-    char* p = static_cast<char*>(std::malloc(n + kSizeHeader));
-    if (p == nullptr) {
-        g_live -= n;
-        throw std::bad_alloc();
-    }
-    *reinterpret_cast<size_t*>(p) = n;
-    return p + kSizeHeader;
-}
-
-void Free(void* block) noexcept {
-    if (block == nullptr) return;
-    char* p = static_cast<char*>(block) - kSizeHeader;
-    g_live -= *reinterpret_cast<size_t*>(p);
-    std::free(p);
-}
-}  // namespace
-
-void* operator new(size_t n) { return Allocate(n); }
-void* operator new[](size_t n) { return Allocate(n); }
-void* operator new(size_t n, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(n);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](size_t n, const std::nothrow_t& tag) noexcept { return operator new(n, tag); }
-void operator delete(void* p) noexcept { Free(p); }
-void operator delete[](void* p) noexcept { Free(p); }
-void operator delete(void* p, size_t) noexcept { Free(p); }
-void operator delete[](void* p, size_t) noexcept { Free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { Free(p); }
-
 namespace tamarin_writer {
 namespace {
+
+// Every allocation of this binary is watched (allocation_watch.h). Requests
+// far beyond any archive of these tests are refused, and so is a live total
+// past kDefaultLiveLimit unless a test lowers it.
+const size_t kRefuseAbove = size_t(1) << 28;
+const size_t kDefaultLiveLimit = size_t(1) << 30;
 
 const uint64_t kSlack = 64 * 1024;
 // make_shared keeps its count beside the bytes; strings round up.
@@ -280,7 +222,10 @@ std::string Bytes(std::initializer_list<uint32_t> words) {
 
 class DamageTest : public ::testing::Test {
 protected:
-    DamageTest() : m_path(m_dir.Path("damaged.pfs")) {}
+    DamageTest() : m_path(m_dir.Path("damaged.pfs")) {
+        g_refuseAbove = kRefuseAbove;
+        g_liveLimit = kDefaultLiveLimit;
+    }
 
     // Mounts bytes as a fresh archive and compares everything with the model.
     void Check(const std::string& bytes, const std::string& what) {
