@@ -1,35 +1,49 @@
 #!/usr/bin/env bash
 # Builds the product into dist/, signed, and runs it end to end under Wine.
-#   ./dist.sh [SCREEN_SAVER]   (or KOBARU_SCREEN_SAVER=...): the screen saver
-#   to package, for this run only; without one, the sample screen saver built
-#   from sample_scr/.
+#
+#   ./dist.sh [SCREEN_SAVER]    ./dist.sh -h|--help
+#
+# SCREEN_SAVER (or KOBARU_SCREEN_SAVER=FILE) is the screen saver to package,
+# for this run only: a complete 32-bit Windows GUI program (a .scr), not a
+# DLL. Without one, the sample screen saver built from sample_scr/.
 # Signing: KOBARU_SIGN_PFX, KOBARU_SIGN_PASSWORD_FILE and optionally
 # KOBARU_SIGN_TIMESTAMP_URL name the publisher's certificate; without them
 # the files are signed with a throwaway test certificate (see README.md).
 source "$(dirname "$0")/scripts/common.sh"
 
-# True when file begins as a Windows executable image does: "MZ", then at
-# the offset held in the little-endian word at 0x3C, "PE\0\0".
-is_windows_image() {
-  local file=$1 bytes offset
-  [ "$(head -c 2 "$file")" = MZ ] || return 1
-  read -r -a bytes <<<"$(od -An -tu1 -j60 -N4 "$file")"
-  [ ${#bytes[@]} -eq 4 ] || return 1
-  offset=$((bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24))
-  [ "$(od -An -tx1 -j"$offset" -N4 "$file" 2>/dev/null | tr -d ' \n')" = 50450000 ]
-}
+# The comment above, as the usage text.
+usage() { sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; }
 
-payload=${1:-${KOBARU_SCREEN_SAVER:-}}
-if [ -n "$payload" ]; then
-  [ -f "$payload" ] || { echo "dist.sh: no such screen saver: $payload" >&2; exit 1; }
-  is_windows_image "$payload" || {
-    echo "dist.sh: not a Windows executable image (no \"MZ\" and PE header), refused: $payload" >&2
-    exit 1
-  }
-  payload=$(realpath "$payload")
+case ${1:-} in
+  -h|--help) usage; exit 0 ;;
+  --) shift ;;
+  -?*) echo "dist.sh: unknown option $1 (a file of that name: ./$1)" >&2; exit 2 ;;
+esac
+if [ $# -gt 1 ]; then
+  echo "dist.sh: one screen saver at most, $# arguments given (./dist.sh --help)" >&2
+  exit 2
+fi
+payload=${KOBARU_SCREEN_SAVER:-} named="KOBARU_SCREEN_SAVER="
+if [ $# -eq 1 ]; then
+  payload=$1 named=""
+  [ -n "$payload" ] || { echo "dist.sh: the screen saver argument is empty" >&2; exit 2; }
 fi
 
+# Refuses, in one line, a payload that is not a complete 32-bit Windows GUI
+# program. The check needs Python: before anything is installed only when
+# it is there already.
+payload_checked=""
+check_payload() {
+  local reason
+  reason=$(/usr/bin/python3 "$ROOT/scripts/check_screen_saver.py" "$payload" 2>&1) ||
+    { echo "dist.sh: $named$reason" >&2; exit 1; }
+  payload_checked=yes
+}
+[ -z "$payload" ] || [ ! -x /usr/bin/python3 ] || check_payload
 install_missing
+[ -z "$payload" ] || [ -n "$payload_checked" ] || check_payload
+[ -z "$payload" ] || payload=$(realpath "$payload")
+
 configure_all
 # The payload serves this run only: whatever ends the run, the builds go
 # back to the sample, so no later build packages a file given here.
@@ -40,7 +54,18 @@ fi
 use_screen_saver "$payload"
 log "building the pack tool"
 cmake --build "$BUILD/native" --target kobaru-pack -- --quiet
-build i686 x86_64
+# A failed signing step is shown amid the build tool's output, with its
+# command line: its one line from sign.sh is repeated last, where it is seen.
+build_log=$BUILD/dist-build.log
+set +e
+(set -e; build i686 x86_64) 2>&1 | tee "$build_log"
+built=${PIPESTATUS[0]}
+set -e
+if [ "$built" -ne 0 ]; then
+  log "the build failed"
+  grep -a '^sign\.sh: ' "$build_log" | awk '!seen[$0]++' >&2 || true
+  exit "$built"
+fi
 
 DIST=$ROOT/dist
 INSIDE=$DIST/inside-the-installer

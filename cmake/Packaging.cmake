@@ -18,6 +18,10 @@ set(KOBARU_SIGN_TEST_DIR ${CMAKE_BINARY_DIR}/test-certificate CACHE PATH
 if(KOBARU_PACK_TOOL)
   if(KOBARU_SCREEN_SAVER)
     set(KOBARU_SCREEN_SAVER_FILE ${KOBARU_SCREEN_SAVER})
+    # A screen saver given here is checked as ./dist.sh checks one: a
+    # complete 32-bit Windows GUI program, not a DLL.
+    set(check_script ${PROJECT_SOURCE_DIR}/scripts/check_screen_saver.py)
+    set(check_screen_saver COMMAND /usr/bin/python3 ${check_script} ${KOBARU_SCREEN_SAVER})
   else()
     set(KOBARU_SCREEN_SAVER_FILE $<TARGET_FILE:sample_scr>)
   endif()
@@ -59,11 +63,12 @@ if(KOBARU_PACK_TOOL)
   set(installer_unsigned ${out}/unsigned/Inst_Kobaru_ScreenSaver_RA.exe)
   set(installer ${out}/Inst_Kobaru_ScreenSaver_RA.exe)
   add_custom_command(OUTPUT ${installer_unsigned}
+    ${check_screen_saver}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}/unsigned
     COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${installer_unsigned} $<TARGET_FILE:installer>
             --entry Kobaru_Senryu_2014.scr=${KOBARU_SCREEN_SAVER_FILE}
             --entry Kobaru_ScreenSaver_2014_Cleaner.exe=${uninstaller}
-    DEPENDS installer sample_scr ${KOBARU_SCREEN_SAVER} ${uninstaller} ${KOBARU_PACK_TOOL}
+    DEPENDS installer sample_scr ${KOBARU_SCREEN_SAVER} ${check_script} ${uninstaller} ${KOBARU_PACK_TOOL}
     COMMENT "Packaging the installer")
   add_custom_command(OUTPUT ${installer}
     COMMAND ${sign} sign ${KOBARU_SIGN_STATE} ${installer_unsigned} ${installer}

@@ -31,6 +31,23 @@ pkcs12_certs() {
     openssl pkcs12 -legacy -in "$pfx" -passin "file:$password_file" -nokeys "$@" 2>/dev/null
 }
 
+# Why pkcs12_certs failed, in words: openssl tells a wrong password (its MAC
+# check fails) from a file it cannot parse as PKCS#12 at all.
+pkcs12_problem() {
+  local pfx=$1 password_file=$2 errors
+  errors=$(openssl pkcs12 -in "$pfx" -passin "file:$password_file" -nokeys 2>&1 >/dev/null) || true
+  case $errors in
+    *"Mac verify error"*|*"mac verify failure"*)
+      echo "wrong password: the password in $password_file does not open $pfx" ;;
+    ""|*asn1*|*ASN1*|*"not enough data"*)
+      echo "$pfx is not a PKCS#12 (.pfx) file or is damaged: openssl cannot parse it" ;;
+    *"reading password"*)
+      echo "cannot read a password from $password_file (is it empty?)" ;;
+    *) echo "cannot open $pfx with the password in $password_file: openssl says" \
+            "\"$(head -n1 <<<"$errors")\"" ;;
+  esac
+}
+
 make_test_certificate() {
   local dir=$1
   [ -f "$dir/test.pfx" ] && [ -f "$dir/password" ] && return
@@ -77,9 +94,9 @@ identity() {
   [ -z "$time" ] || [[ $time =~ ^[0-9]+$ ]] || fail "SOURCE_DATE_EPOCH is not a number of seconds: $time"
 
   local leaf subject
-  leaf=$(pkcs12_certs "$pfx" "$password_file" -clcerts) ||
-    fail "cannot open $pfx with the password in $password_file"
-  subject=$(openssl x509 -noout -subject -nameopt RFC2253 <<<"$leaf" | sed 's/^subject=//')
+  leaf=$(pkcs12_certs "$pfx" "$password_file" -clcerts) || fail "$(pkcs12_problem "$pfx" "$password_file")"
+  # As text: UTF-8 left as it is, not escaped byte by byte.
+  subject=$(openssl x509 -noout -subject -nameopt RFC2253,-esc_msb <<<"$leaf" | sed 's/^subject=//')
 
   mkdir -p "$(dirname "$state")"
   local new=$state.new
