@@ -74,9 +74,11 @@ SIGNING=$BUILD/i686/signing/state
 rm -rf "$DIST"
 mkdir -p "$INSIDE"
 cp "$BUILD/i686/packaged/Inst_Kobaru_ScreenSaver_RA.exe" "$DIST/"
-cp "$BUILD/i686/packaged/Kobaru_ScreenSaver_Cleaner.exe" \
-   "$BUILD/i686/packaged/Kobaru_ScreenSaver_Cleaner_RA.exe" "$INSIDE/"
-for exe in "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" "$INSIDE/Kobaru_ScreenSaver_Cleaner.exe"; do
+# Under their entry names: the uninstaller is installed as
+# "Kobaru_ScreenSaver_2014_Cleaner.exe".
+cp "$BUILD/i686/packaged/Kobaru_ScreenSaver_Cleaner.exe" "$INSIDE/Kobaru_ScreenSaver_2014_Cleaner.exe"
+cp "$BUILD/i686/packaged/Kobaru_ScreenSaver_Cleaner_RA.exe" "$INSIDE/"
+for exe in "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" "$INSIDE/Kobaru_ScreenSaver_2014_Cleaner.exe"; do
   log "contents of ${exe#"$ROOT"/} (offset, size, container, entry)"
   "$PACK" list "$exe"
   "$PACK" verify "$exe"
@@ -98,17 +100,18 @@ else
 fi
 status=0
 log "summary"
-for exe in "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" "$INSIDE/Kobaru_ScreenSaver_Cleaner.exe" \
+for exe in "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" "$INSIDE/Kobaru_ScreenSaver_2014_Cleaner.exe" \
            "$INSIDE/Kobaru_ScreenSaver_Cleaner_RA.exe"; do
   state=$signature
   if ! osslsigncode verify -CAfile "$SIGNING.trust.pem" -in "$exe" >/dev/null 2>&1; then
     state="SIGNATURE DOES NOT VERIFY"
     status=1
   fi
-  printf '  %-60s %7d bytes  %s\n' "${exe#"$ROOT"/}" "$(stat -c %s "$exe")" "$state"
+  printf '  %-62s %7d bytes  %s\n' "${exe#"$ROOT"/}" "$(stat -c %s "$exe")" "$state"
 done
 echo "  Ship only dist/Inst_Kobaru_ScreenSaver_RA.exe: the uninstaller and the elevated cleaner"
-echo "  travel inside it (dist/inside-the-installer/ holds them as packed, for inspection)."
+echo "  travel inside it (dist/inside-the-installer/ holds them as packed, under their entry"
+echo "  names, for inspection)."
 echo "  It installs ${payload:-the sample screen saver} into the system directory under the fixed"
 echo "  name \"Kobaru_Senryu_2014.scr\", whatever the file was called."
 if grep -qx 'state=test' "$SIGNING"; then
