@@ -62,7 +62,7 @@ set +e
 built=${PIPESTATUS[0]}
 set -e
 if [ "$built" -ne 0 ]; then
-  log "the build failed"
+  log "the build failed (its whole output is kept in ${build_log#"$ROOT"/})"
   grep -a '^sign\.sh: ' "$build_log" | awk '!seen[$0]++' >&2 || true
   exit "$built"
 fi
