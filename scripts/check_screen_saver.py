@@ -63,7 +63,7 @@ def check(data):
     if characteristics & FILE_DLL:
         raise Refused("a DLL; " + NEED_PROGRAM)
     if not characteristics & FILE_EXECUTABLE_IMAGE:
-        raise Refused("an object file or unfinished image, not marked executable; "
+        raise Refused("an image not marked executable (left unfinished by its linker); "
                       + NEED_COMPLETE)
     optional = pe + 24
     if optional + min(optional_size, PE32_THROUGH_SUBSYSTEM) > len(data) or \
@@ -91,7 +91,9 @@ def check(data):
         raise Refused("an incomplete image: it has no sections; " + NEED_COMPLETE)
     for i in range(sections):
         entry = table + 40 * i
-        name = data[entry:entry + 8].rstrip(b"\0").decode("ascii", "backslashreplace")
+        # Printable ASCII as it is, any other byte escaped: one line always.
+        name = "".join(chr(b) if 32 < b < 127 else "\\x%02x" % b
+                       for b in data[entry:entry + 8].rstrip(b"\0"))
         raw_size, raw_pointer = struct.unpack_from("<II", data, entry + 16)
         if raw_size and raw_pointer + raw_size > len(data):
             raise Refused("an incomplete image: section %s ends past the end of the file "
