@@ -69,11 +69,13 @@ bool AddFolder(const std::string& folder, const std::string& prefix, const fs::p
         }
         if (fs::is_directory(link)) continue;
         if (fs::is_directory(status)) {
-            err << "kobaru-pack: " << names.ShowHost(path.string()) << " is a link to a folder, which is not followed\n";
+            err << "kobaru-pack: " << names.ShowHost(path.string())
+                << " is a link to a folder, which is not followed\n";
             return true;
         }
         if (!fs::is_regular_file(status)) {
-            err << "kobaru-pack: " << names.ShowHost(path.string()) << " is not a regular file (a device, pipe or socket)\n";
+            err << "kobaru-pack: " << names.ShowHost(path.string())
+                << " is not a regular file (a device, pipe or socket)\n";
             return true;
         }
         std::error_code same;
@@ -222,7 +224,8 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
             continue;
         }
         if (!fs::is_regular_file(status)) {
-            err << "kobaru-pack: " << names.ShowHost(o.file) << " is not a regular file or folder (a device, pipe or socket)\n";
+            err << "kobaru-pack: " << names.ShowHost(o.file)
+                << " is not a regular file or folder (a device, pipe or socket)\n";
             return true;
         }
         Input input;

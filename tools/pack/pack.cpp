@@ -340,7 +340,8 @@ bool CheckContainer(const std::string& path, const Names& names, std::ostream& e
     unsigned char magic[7] = {};
     const bool whole = ReadAt(stream.get(), start, magic, 7);
     if (!whole || magic[0] != 'p' || magic[1] != 'f' || magic[2] < '0' || magic[2] > '3') {
-        err << "kobaru-pack: " << names.ShowHost(path) << (executable ? ": executable carries no archive\n" : ": not an archive\n");
+        err << "kobaru-pack: " << names.ShowHost(path)
+            << (executable ? ": executable carries no archive\n" : ": not an archive\n");
         return true;
     }
     const uint64_t count = tamarin::DecodeWord(magic + 3);
@@ -639,24 +640,21 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
     }
     // An entry below another entry's name, or below a file already on disk,
     // would stop the extraction halfway.
-    const Names& shown = names;
-    {
-    std::set<std::string> names;
-    for (const auto& item : index) names.insert(item.first);
+    std::set<std::string> stored;
+    for (const auto& item : index) stored.insert(item.first);
     for (const std::string& name : wanted) {
         const std::string folder = FileAbove(name, [&](const std::string& n) {
             fs::path path;
             std::string why;
-            if (names.count(n) != 0 || EntryPath(dir, n, shown, &path, &why)) return true;
+            if (stored.count(n) != 0 || EntryPath(dir, n, names, &path, &why)) return true;
             const fs::file_status onDisk = fs::status(path, ec);
             return fs::exists(onDisk) && !fs::is_directory(onDisk);
         });
         if (!folder.empty()) {
-            err << "kobaru-pack: entry '" << shown.Show(name) << "' lies below the file '" << shown.Show(folder)
+            err << "kobaru-pack: entry '" << names.Show(name) << "' lies below the file '" << names.Show(folder)
                 << "'; nothing extracted\n";
             return kFailed;
         }
-    }
     }
     size_t kept = 0;
     std::string firstKept;
@@ -763,15 +761,15 @@ int Verify(const Options& options, const Names& shown, std::ostream& out, std::o
                 ++problems;
             } else if (!empty.ok() || CompareEntry(item.first, item.second, shown, file->second.first,
                                                    file->second.second, &error)) {
-                err << "kobaru-pack: entry '" << shown.Show(item.first) << "' " << (empty.ok() ? error : "cannot be read")
-                    << "\n";
+                err << "kobaru-pack: entry '" << shown.Show(item.first) << "' "
+                    << (empty.ok() ? error : "cannot be read") << "\n";
                 ++problems;
             }
         }
         for (const Input& input : inputs) {
             if (names.count(input.name) == 0) {
-                err << "kobaru-pack: missing entry '" << shown.Show(input.name) << "' (for " << shown.ShowHost(input.file)
-                    << ")\n";
+                err << "kobaru-pack: missing entry '" << shown.Show(input.name) << "' (for "
+                    << shown.ShowHost(input.file) << ")\n";
                 ++problems;
             }
         }

@@ -215,8 +215,9 @@ TEST_F(PackTool, CommandLines) {
     PutFile("sjis/\x95\x5c", "raw");
     // Names create refuses, written by the writer: an escape sequence and a
     // newline, a 300-byte name; and one that is not code page 932 text.
-    for (const auto& archive : {std::make_pair("esc.pfs", std::vector<std::string>{"a\x1b[2Jb\nc", std::string(300, 'n')}),
-                                std::make_pair("raw.pfs", std::vector<std::string>{"\x80x"})}) {
+    typedef std::vector<std::string> NameList;
+    for (const auto& archive : {std::make_pair("esc.pfs", NameList{"a\x1b[2Jb\nc", std::string(300, 'n')}),
+                                std::make_pair("raw.pfs", NameList{"\x80x"})}) {
         tamarin_writer::Archive made;
         for (const std::string& name : archive.second) made.entries.push_back(tamarin_writer::Entry(name, "y"));
         tamarin_writer::Encoded encoded;
@@ -288,7 +289,8 @@ TEST_F(PackTool, CommandLines) {
         {{"create", "-o", "o.pfs", "--entry", "a\nb=one.txt"}, kFailed,
          "'a\\\\x0ab' \\(for one.txt\\) holds a control character \\(\\\\x0a\\)"},
         {{"create", "-o", "o.pfs", "--entry", "a?b=one.txt"}, kFailed, "holds '\\?', which Windows file names cannot"},
-        {{"create", "-o", "o.pfs", "--entry", "x/Con.txt=one.txt"}, kFailed, "'x\\\\Con.txt' .* reserved device name CON"},
+        {{"create", "-o", "o.pfs", "--entry", "x/Con.txt=one.txt"}, kFailed,
+         "'x\\\\Con.txt' .* reserved device name CON"},
         {{"create", "-o", "o.pfs", "--raw-names", "--entry", "x./a=one.txt"}, kFailed, "ending in '\\.' or ' '"},
         {{"list", "--quiet", "esc.pfs"}, kOk,
          "^[0-9]+\t1\tesc.pfs\ta\\\\x1b\\[2Jb\\\\x0ac\n[0-9]+\t1\tesc.pfs\tn{100}\\.\\.\\. \\(300 bytes\\)\n$"},
@@ -391,7 +393,8 @@ TEST_F(PackTool, FolderRoundTripWithShiftJisNames) {
     PutFile("flip.pfs", damaged);
     EXPECT_EQ(kOk, Pack({"verify", "flip.pfs"})) << err.str();
     EXPECT_EQ(kFailed, Pack({"verify", "--raw-names", "flip.pfs", "--against", "data"}));
-    EXPECT_NE(std::string::npos, err.str().find("differs from data/\\x95\\x5c/" + shownSjis + " at byte 10")) << err.str();
+    EXPECT_NE(std::string::npos, err.str().find("differs from data/\\x95\\x5c/" + shownSjis + " at byte 10"))
+        << err.str();
     PutFile("cut.pfs", damaged.substr(0, damaged.size() - 1));
     for (const char* command : {"list", "verify", "extract"}) {
         EXPECT_EQ(kFailed, Pack({command, "cut.pfs"})) << command;
