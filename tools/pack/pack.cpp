@@ -131,6 +131,7 @@ bool Belongs(const OptionRule& rule, const std::string& command) {
 
 // True on failure, after a one-line message on err.
 bool Parse(const std::vector<std::string>& args, Options* options, std::ostream& err) {
+    const Names shown(false, HostEncoding());  // for arguments quoted in messages
     options->command = args[0];
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -152,7 +153,7 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             if (a == s.name) rule = &s;
         }
         if (rule == nullptr) {
-            err << "kobaru-pack: unknown option " << a << kSeeHelp;
+            err << "kobaru-pack: unknown option " << shown.ShowHost(a) << kSeeHelp;
             return true;
         }
         if (!Belongs(*rule, options->command)) {
@@ -174,7 +175,7 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
         const std::string& value = args[++i];
         if (a == "--version") {
             if (tamarin_writer::ParseVersion(value, &options->version)) {
-                err << "kobaru-pack: bad version '" << value << "' (pf0, pf1, pf2 or pf3)\n";
+                err << "kobaru-pack: bad version '" << shown.ShowHost(value) << "' (pf0, pf1, pf2 or pf3)\n";
                 return true;
             }
         } else if (a == "-o" || a == "--output") {
@@ -188,7 +189,7 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             // An empty NAME is let through to be refused with the other bad names.
             const size_t eq = value.find('=');
             if (eq == std::string::npos || eq + 1 == value.size()) {
-                err << "kobaru-pack: --entry wants NAME=PATH, got '" << value << "'\n";
+                err << "kobaru-pack: --entry wants NAME=PATH, got '" << shown.ShowHost(value) << "'\n";
                 return true;
             }
             options->operands.push_back(Operand{value.substr(0, eq), value.substr(eq + 1), true});
@@ -798,7 +799,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     Options options;
     if (command != "create" && command != "append" && command != "list" && command != "extract" &&
         command != "verify") {
-        err << "kobaru-pack: unknown command '" << command << "'" << kSeeHelp;
+        err << "kobaru-pack: unknown command '" << Names(false, HostEncoding()).ShowHost(command) << "'" << kSeeHelp;
         return kUsage;
     }
     if (Parse(args, &options, err)) return kUsage;
