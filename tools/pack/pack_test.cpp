@@ -273,11 +273,11 @@ TEST_F(PackTool, CommandLines) {
          "entry 'one.txt' is 11 bytes, two.bin is 4"},
         {{"verify", "ok.pfs", "--against", "one.txt"}, kOk, "1 entry, structure ok, every entry matches"},
         // Names: UTF-8 on disk and on the command line, code page 932 in the
-        // archive ("深い" is 90 5B 82 A2, "表" 95 5C).
-        {{"create", "-o", "u.pfs", "t", "--entry", "表/x=one.txt"}, kOk, "u.pfs: pf2, 2 entries,"},
-        {{"list", "--quiet", "u.pfs"}, kOk, "\tt\\\\深い\\\\a.txt\n[0-9]+\t11\tu.pfs\t表\\\\x\n$"},
-        {{"verify", "u.pfs", "--expect", "t/深い/a.txt", "--expect", "表/x"}, kOk, "2 entries, structure ok"},
-        {{"extract", "-C", "uo", "u.pfs", "表/x", "t\\深い\\a.txt"}, kOk, "^uo/表/x\nuo/t/深い/a.txt\n$"},
+        // archive ("深い" is 90 5B 82 A2; "表" 95 5C and "ポ" 83 7C end in the bytes of "\" and "|").
+        {{"create", "-o", "u.pfs", "t", "--entry", "表/ポ=one.txt"}, kOk, "u.pfs: pf2, 2 entries,"},
+        {{"list", "--quiet", "u.pfs"}, kOk, "\tt\\\\深い\\\\a.txt\n[0-9]+\t11\tu.pfs\t表\\\\ポ\n$"},
+        {{"verify", "u.pfs", "--expect", "t/深い/a.txt", "--expect", "表/ポ"}, kOk, "2 entries, structure ok"},
+        {{"extract", "-C", "uo", "u.pfs", "表/ポ", "t\\深い\\a.txt"}, kOk, "^uo/表/ポ\nuo/t/深い/a.txt\n$"},
         {{"create", "-o", "o.pfs", "sjis"}, kFailed,
          "the name of sjis/\\\\x95\\\\x5c is not UTF-8 text \\(the locale's encoding\\) at byte 0; --raw-names"},
         {{"create", "-o", "o.pfs", "--entry", "café=one.txt"}, kFailed,
