@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -51,7 +53,7 @@ std::string FoldCase(std::string name) {
 
 // Adds the files below folder (sorted by name) under prefix. skip, when set,
 // is the output archive, which is never packed into itself.
-bool AddFolder(const std::string& folder, const std::string& prefix, const fs::path& skip,
+bool AddFolder(const std::string& folder, const std::string& prefix, const fs::path& skip, const Names& names,
                std::vector<Input>* inputs, std::ostream& err) {
     std::vector<Input> found;
     std::error_code ec;
@@ -62,31 +64,37 @@ bool AddFolder(const std::string& folder, const std::string& prefix, const fs::p
         const fs::file_status link = it->symlink_status(kindError);
         const fs::file_status status = it->status(kindError);
         if (kindError) {
-            err << "kobaru-pack: cannot open " << path.string() << ": " << kindError.message() << "\n";
+            err << "kobaru-pack: cannot open " << names.ShowHost(path.string()) << ": " << kindError.message() << "\n";
             return true;
         }
         if (fs::is_directory(link)) continue;
         if (fs::is_directory(status)) {
-            err << "kobaru-pack: " << path.string() << " is a link to a folder, which is not followed\n";
+            err << "kobaru-pack: " << names.ShowHost(path.string())
+                << " is a link to a folder, which is not followed\n";
             return true;
         }
         if (!fs::is_regular_file(status)) {
-            err << "kobaru-pack: " << path.string() << " is not a regular file (a device, pipe or socket)\n";
+            err << "kobaru-pack: " << names.ShowHost(path.string())
+                << " is not a regular file (a device, pipe or socket)\n";
             return true;
         }
         std::error_code same;
         if (!skip.empty() && fs::equivalent(path, skip, same)) {
-            err << "kobaru-pack: warning: " << path.string() << " is the archive itself; left out\n";
+            err << "kobaru-pack: warning: " << names.ShowHost(path.string()) << " is the archive itself; left out\n";
             continue;
         }
         Input input;
         input.file = path.string();
         input.name = prefix;
         for (const fs::path& part : path.lexically_relative(folder)) {
+            std::string component, why;
+            if (names.ToArchive(part.string(), &component, &why)) {
+                err << "kobaru-pack: the name of " << names.ShowHost(input.file) << " " << why << "\n";
+                return true;
+            }
             // A backslash that begins a character would split the name.
-            const std::string component = part.string();
             if (Components(component).size() != 1) {
-                err << "kobaru-pack: " << input.file
+                err << "kobaru-pack: " << names.ShowHost(input.file)
                     << ": a file name holding '\\' cannot be stored; name it with --entry NAME=FILE\n";
                 return true;
             }
@@ -94,16 +102,16 @@ bool AddFolder(const std::string& folder, const std::string& prefix, const fs::p
         }
         input.size = it->file_size(kindError);
         if (kindError) {
-            err << "kobaru-pack: cannot open " << input.file << ": " << kindError.message() << "\n";
+            err << "kobaru-pack: cannot open " << names.ShowHost(input.file) << ": " << kindError.message() << "\n";
             return true;
         }
         found.push_back(std::move(input));
     }
     if (ec) {
-        err << "kobaru-pack: cannot read folder " << folder << ": " << ec.message() << "\n";
+        err << "kobaru-pack: cannot read folder " << names.ShowHost(folder) << ": " << ec.message() << "\n";
         return true;
     }
-    if (found.empty()) err << "kobaru-pack: warning: folder " << folder << " holds no files\n";
+    if (found.empty()) err << "kobaru-pack: warning: folder " << names.ShowHost(folder) << " holds no files\n";
     std::sort(found.begin(), found.end(), [](const Input& a, const Input& b) { return a.name < b.name; });
     inputs->insert(inputs->end(), found.begin(), found.end());
     return false;
@@ -148,34 +156,76 @@ const char* NameProblem(const std::string& name) {
     return nullptr;
 }
 
+// What Windows cannot create, looked for a character at a time: a trail
+// byte may be '|' or '\\', never one of the others.
+std::string WindowsNameProblem(const std::string& name) {
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (tamarin::IsLeadByte(c)) {
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            return std::string("holds a control character (") + hex + "), which Windows file names cannot hold";
+        } else if (c != 0 && std::strchr("<>:\"|?*", c) != nullptr) {
+            return std::string("holds '") + static_cast<char>(c) + "', which Windows file names cannot hold";
+        }
+    }
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+    for (const std::string& part : Components(name)) {
+        // '.' and ' ' are never trail bytes.
+        if (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+            return "has a folder or file name ending in '.' or ' ', which Windows drops";
+        }
+        // A device name stays one with any extension, and with spaces before it.
+        std::string base = part.substr(0, part.find('.'));
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        for (char& b : base) {
+            if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
+        }
+        bool device = (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+                       base[3] >= '1' && base[3] <= '9');
+        for (const char* d : kDevices) device = device || base == d;
+        if (device) return "holds the reserved device name " + base + ", which Windows cannot create as a file";
+    }
+    return std::string();
+}
+
 // Turns ENTRY operands into the files to store, checking every name, the
 // kinds and the total size before any file is read. True on failure, after
 // a message.
 bool GatherInputs(const std::vector<Operand>& operands, const std::string& output, uintmax_t alreadyUsed,
-                  std::vector<Input>* inputs, std::ostream& err) {
+                  const Names& names, bool forWindows, std::vector<Input>* inputs, std::ostream& err) {
     fs::path skip;
     std::error_code ec;
     if (!output.empty() && fs::exists(output, ec)) skip = output;
     for (const Operand& o : operands) {
-        const std::string prefix = o.pair ? WithBackslashes(o.name) : NameOfPath(o.file);
+        const std::string given = o.pair ? WithBackslashes(o.name) : NameOfPath(o.file);
+        std::string prefix, why;
+        if (names.ToArchive(given, &prefix, &why)) {
+            err << "kobaru-pack: entry name '" << names.ShowHost(given) << "' (for " << names.ShowHost(o.file) << ") "
+                << why << "\n";
+            return true;
+        }
         // A bad name is the first complaint. A folder's own name may be empty
         // ("."): its files then stand at the top.
         if (!prefix.empty() && NameProblem(prefix) != nullptr) {
-            err << "kobaru-pack: entry name '" << prefix << "' (for " << o.file << ") " << NameProblem(prefix)
-                << (o.pair ? "" : "; name it with --entry NAME=PATH") << "\n";
+            err << "kobaru-pack: entry name '" << names.Show(prefix) << "' (for " << names.ShowHost(o.file) << ") "
+                << NameProblem(prefix) << (o.pair ? "" : "; name it with --entry NAME=PATH") << "\n";
             return true;
         }
         const fs::file_status status = fs::status(o.file, ec);
         if (ec) {
-            err << "kobaru-pack: cannot open " << o.file << ": " << ec.message() << "\n";
+            err << "kobaru-pack: cannot open " << names.ShowHost(o.file) << ": " << ec.message() << "\n";
             return true;
         }
         if (fs::is_directory(status)) {
-            if (AddFolder(o.file, prefix, skip, inputs, err)) return true;
+            if (AddFolder(o.file, prefix, skip, names, inputs, err)) return true;
             continue;
         }
         if (!fs::is_regular_file(status)) {
-            err << "kobaru-pack: " << o.file << " is not a regular file or folder (a device, pipe or socket)\n";
+            err << "kobaru-pack: " << names.ShowHost(o.file)
+                << " is not a regular file or folder (a device, pipe or socket)\n";
             return true;
         }
         Input input;
@@ -183,7 +233,7 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
         input.file = o.file;
         input.size = fs::file_size(o.file, ec);
         if (ec) {
-            err << "kobaru-pack: cannot open " << o.file << ": " << ec.message() << "\n";
+            err << "kobaru-pack: cannot open " << names.ShowHost(o.file) << ": " << ec.message() << "\n";
             return true;
         }
         inputs->push_back(std::move(input));
@@ -193,21 +243,23 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
     std::map<std::string, const Input*> byFoldedName;
     uintmax_t total = alreadyUsed;
     for (const Input& input : *inputs) {
-        if (const char* problem = NameProblem(input.name)) {
-            err << "kobaru-pack: entry name '" << input.name << "' (for " << input.file << ") " << problem
-                << "\n";
+        std::string problem = NameProblem(input.name) != nullptr ? NameProblem(input.name) : "";
+        if (problem.empty() && forWindows) problem = WindowsNameProblem(input.name);
+        if (!problem.empty()) {
+            err << "kobaru-pack: entry name '" << names.Show(input.name) << "' (for " << names.ShowHost(input.file)
+                << ") " << problem << "\n";
             return true;
         }
         const auto added = byName.emplace(input.name, &input);
         if (!added.second) {
-            err << "kobaru-pack: entry name '" << input.name << "' given twice (" << added.first->second->file
-                << " and " << input.file << ")\n";
+            err << "kobaru-pack: entry name '" << names.Show(input.name) << "' given twice ("
+                << names.ShowHost(added.first->second->file) << " and " << names.ShowHost(input.file) << ")\n";
             return true;
         }
         const auto folded = byFoldedName.emplace(FoldCase(input.name), &input);
         if (!folded.second) {
-            err << "kobaru-pack: warning: entry names '" << folded.first->second->name << "' and '"
-                << input.name << "' differ only in case; extracted on Windows, one replaces the other\n";
+            err << "kobaru-pack: warning: entry names '" << names.Show(folded.first->second->name) << "' and '"
+                << names.Show(input.name) << "' differ only in case; extracted on Windows, one replaces the other\n";
         }
         total += input.size;
     }
@@ -216,8 +268,9 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
         const std::string folder =
             FileAbove(input.name, [&](const std::string& n) { return byName.count(n) != 0; });
         if (!folder.empty()) {
-            err << "kobaru-pack: entry name '" << input.name << "' (for " << input.file << ") lies below the entry '"
-                << folder << "' (for " << byName[folder]->file << ")\n";
+            err << "kobaru-pack: entry name '" << names.Show(input.name) << "' (for " << names.ShowHost(input.file)
+                << ") lies below the entry '" << names.Show(folder) << "' (for " << names.ShowHost(byName[folder]->file)
+                << ")\n";
             return true;
         }
     }

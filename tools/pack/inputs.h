@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "names.h"
+
 namespace kobaru_pack {
 
 // One command-line operand: a plain argument (a file or folder stored under
@@ -53,13 +55,20 @@ std::string FileAbove(const std::string& name, IsName isName) {
     return std::string();
 }
 
-// Turns operands into the files to store, folders walked in sorted order.
-// Every name, kind and the total size (plus alreadyUsed bytes) are checked
-// before any file is read; the archive at output is left out of folders.
-// Names that differ only in case are warned about. True on failure, after a
-// one-line message on err.
+// Why Windows could not create a file of this (code page 932) name:
+// control characters, <>:"|?*, a reserved device name (CON, NUL, COM1, ...,
+// with or without an extension) or a folder or file name ending in '.' or
+// ' '. Empty when it could.
+std::string WindowsNameProblem(const std::string& name);
+
+// Turns operands into the files to store, folders walked in sorted order,
+// their names converted to the archive's encoding by names. Every name
+// (with forWindows, also against WindowsNameProblem), kind and the total
+// size (plus alreadyUsed bytes) are checked before any file is read; the
+// archive at output is left out of folders. Names that differ only in case
+// are warned about. True on failure, after a one-line message on err.
 bool GatherInputs(const std::vector<Operand>& operands, const std::string& output, uintmax_t alreadyUsed,
-                  std::vector<Input>* inputs, std::ostream& err);
+                  const Names& names, bool forWindows, std::vector<Input>* inputs, std::ostream& err);
 
 }  // namespace kobaru_pack
 

@@ -1,3 +1,4 @@
+#include <clocale>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -5,6 +6,8 @@
 #include "pack.h"
 
 int main(int argc, char** argv) {
+    // Names on disk and on the command line are in the locale's encoding.
+    std::setlocale(LC_CTYPE, "");
     std::vector<std::string> args(argv + 1, argv + argc);
     return kobaru_pack::Run(args, std::cout, std::cerr);
 }

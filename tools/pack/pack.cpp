@@ -4,6 +4,7 @@
 #include "pack.h"
 
 #include "inputs.h"
+#include "names.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,22 +37,31 @@ namespace {
 
 const char kUsageText[] =
     "usage:\n"
-    "  kobaru-pack create  [--version pfN] -o ARCHIVE ENTRY...\n"
-    "  kobaru-pack append  [--version pfN] [--trailer] -o OUTPUT EXECUTABLE ENTRY...\n"
-    "  kobaru-pack list    [--quiet] ARCHIVE\n"
-    "  kobaru-pack extract [--force] [-C DIR] ARCHIVE [NAME...]\n"
-    "  kobaru-pack verify  ARCHIVE [--expect NAME]... [--against ENTRY...]\n"
+    "  kobaru-pack create  [--raw-names] [--version pfN] -o ARCHIVE ENTRY...\n"
+    "  kobaru-pack append  [--raw-names] [--version pfN] [--trailer] -o OUTPUT EXECUTABLE ENTRY...\n"
+    "  kobaru-pack list    [--raw-names] [--quiet] ARCHIVE\n"
+    "  kobaru-pack extract [--raw-names] [--force] [-C DIR] ARCHIVE [NAME...]\n"
+    "  kobaru-pack verify  [--raw-names] ARCHIVE [--expect NAME]... [--against ENTRY...]\n"
     "  kobaru-pack help | -h | --help | --version\n"
     "\n"
     "ENTRY is a FILE, a FOLDER or --entry NAME=PATH. A FILE is stored under its\n"
     "path as given; a FOLDER as every file below it, named by the folder's path\n"
     "and the file's path inside it, in sorted order. --entry stores the file or\n"
     "folder PATH under NAME instead. Names use \"\\\" between folders (\"/\" is\n"
-    "turned into \"\\\") and are stored as the bytes given, unconverted: Shift-JIS\n"
-    "(code page 932) for this product. Names that are empty, absolute, hold a\n"
-    "drive letter, \":\" or \"..\", or collide with another name are refused;\n"
-    "names that differ only in case are warned about (the reader tells them\n"
-    "apart, Windows folders do not).\n"
+    "turned into \"\\\"; so in NAMEs of extract and --expect).\n"
+    "Names in an archive are code page 932 (Shift-JIS), the encoding of the\n"
+    "Windows programs that read them. create and append convert names from the\n"
+    "locale's encoding (UTF-8 under the C locale) and refuse a name that has no\n"
+    "code page 932 form; list, verify and extract convert them back, and fail on\n"
+    "a name that is not code page 932 text. --raw-names keeps names as bytes in\n"
+    "both directions, for archives made elsewhere or names already Shift-JIS.\n"
+    "Names that are empty, absolute, hold a drive letter, \":\" or \"..\", or\n"
+    "collide with another name are refused; so are, by create and append, names\n"
+    "Windows cannot create: control characters, < > \" | ? *, device names (CON,\n"
+    "PRN, AUX, NUL, COM1-9, LPT1-9, with any extension) and folder or file names\n"
+    "ending in \".\" or \" \". Names that differ only in case are warned about\n"
+    "(the reader tells them apart, Windows folders do not). Printed names show\n"
+    "unprintable bytes as \\xNN; names longer than 259 bytes are shortened.\n"
     "\n"
     "pfN is pf0, pf1, pf2 (default) or pf3. append records the archive start in\n"
     "the header word at offset 28, or with --trailer in the last 4 bytes (a\n"
@@ -80,6 +90,7 @@ struct Options {
     bool quiet = false;
     bool force = false;
     bool against = false;
+    bool rawNames = false;
     std::string output;
     std::string directory = ".";
     std::vector<Operand> operands;  // in command-line order
@@ -110,7 +121,7 @@ const OptionRule kOptions[] = {
     {"--quiet", false, "list"},            {"-q", false, "list"},
     {"-C", true, "extract"},               {"--force", false, "extract"},
     {"-f", false, "extract"},              {"--expect", true, "verify"},
-    {"--against", false, "verify"},
+    {"--against", false, "verify"},        {"--raw-names", false, "create append list extract verify"},
 };
 
 bool Belongs(const OptionRule& rule, const std::string& command) {
@@ -120,6 +131,7 @@ bool Belongs(const OptionRule& rule, const std::string& command) {
 
 // True on failure, after a one-line message on err.
 bool Parse(const std::vector<std::string>& args, Options* options, std::ostream& err) {
+    const Names shown(false, HostEncoding());  // for arguments quoted in messages
     options->command = args[0];
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -141,7 +153,7 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             if (a == s.name) rule = &s;
         }
         if (rule == nullptr) {
-            err << "kobaru-pack: unknown option " << a << kSeeHelp;
+            err << "kobaru-pack: unknown option " << shown.ShowHost(a) << kSeeHelp;
             return true;
         }
         if (!Belongs(*rule, options->command)) {
@@ -153,6 +165,7 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             if (a == "--quiet" || a == "-q") options->quiet = true;
             if (a == "--force" || a == "-f") options->force = true;
             if (a == "--against") options->against = true;
+            if (a == "--raw-names") options->rawNames = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -162,7 +175,7 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
         const std::string& value = args[++i];
         if (a == "--version") {
             if (tamarin_writer::ParseVersion(value, &options->version)) {
-                err << "kobaru-pack: bad version '" << value << "' (pf0, pf1, pf2 or pf3)\n";
+                err << "kobaru-pack: bad version '" << shown.ShowHost(value) << "' (pf0, pf1, pf2 or pf3)\n";
                 return true;
             }
         } else if (a == "-o" || a == "--output") {
@@ -176,7 +189,7 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
             // An empty NAME is let through to be refused with the other bad names.
             const size_t eq = value.find('=');
             if (eq == std::string::npos || eq + 1 == value.size()) {
-                err << "kobaru-pack: --entry wants NAME=PATH, got '" << value << "'\n";
+                err << "kobaru-pack: --entry wants NAME=PATH, got '" << shown.ShowHost(value) << "'\n";
                 return true;
             }
             options->operands.push_back(Operand{value.substr(0, eq), value.substr(eq + 1), true});
@@ -185,14 +198,17 @@ bool Parse(const std::vector<std::string>& args, Options* options, std::ostream&
     return false;
 }
 
+// "1 entry", "2 entries".
+std::string Entries(size_t count) { return std::to_string(count) + (count == 1 ? " entry" : " entries"); }
+
 // Reads every input into an archive. True on failure, after a message.
-bool BuildArchive(const std::vector<Input>& inputs, tamarin_writer::Version version,
+bool BuildArchive(const std::vector<Input>& inputs, tamarin_writer::Version version, const Names& names,
                   tamarin_writer::Archive* archive, std::ostream& err) {
     archive->version = version;
     // Checked before any file is read, so the name is the first complaint.
     for (const Input& input : inputs) {
         if (version == tamarin_writer::kPf0 && input.name.size() > 259) {
-            err << "kobaru-pack: entry name '" << input.name << "' is " << input.name.size()
+            err << "kobaru-pack: entry name '" << names.Show(input.name) << "' is " << input.name.size()
                 << " bytes; a pf0 record holds at most 259\n";
             return true;
         }
@@ -202,7 +218,7 @@ bool BuildArchive(const std::vector<Input>& inputs, tamarin_writer::Version vers
         entry.name = input.name;
         std::string error;
         if (tamarin_writer::ReadWholeFile(input.file, &entry.data, &error)) {
-            err << "kobaru-pack: " << error << "\n";
+            err << "kobaru-pack: " << names.ShowHost(error) << "\n";
             return true;
         }
         archive->entries.push_back(std::move(entry));
@@ -210,7 +226,7 @@ bool BuildArchive(const std::vector<Input>& inputs, tamarin_writer::Version vers
     return false;
 }
 
-int Create(const Options& options, std::ostream& out, std::ostream& err) {
+int Create(const Options& options, const Names& names, std::ostream& out, std::ostream& err) {
     if (options.output.empty()) {
         err << "kobaru-pack: create needs -o ARCHIVE" << kSeeHelp;
         return kUsage;
@@ -221,23 +237,23 @@ int Create(const Options& options, std::ostream& out, std::ostream& err) {
     }
     std::vector<Input> inputs;
     tamarin_writer::Archive archive;
-    if (GatherInputs(options.operands, options.output, 0, &inputs, err) ||
-        BuildArchive(inputs, options.version, &archive, err)) {
+    if (GatherInputs(options.operands, options.output, 0, names, true, &inputs, err) ||
+        BuildArchive(inputs, options.version, names, &archive, err)) {
         return kFailed;
     }
     tamarin_writer::Encoded encoded;
     std::string error;
     if (tamarin_writer::EncodeArchive(archive, 0, &encoded, &error) ||
         tamarin_writer::WriteFileAtomically(options.output, encoded.bytes, &error)) {
-        err << "kobaru-pack: " << error << "\n";
+        err << "kobaru-pack: " << names.ShowHost(error) << "\n";
         return kFailed;
     }
-    out << options.output << ": " << tamarin_writer::VersionName(options.version) << ", "
-        << archive.entries.size() << " entries, " << encoded.bytes.size() << " bytes\n";
+    out << names.ShowHost(options.output) << ": " << tamarin_writer::VersionName(options.version) << ", "
+        << Entries(archive.entries.size()) << ", " << encoded.bytes.size() << " bytes\n";
     return kOk;
 }
 
-int Append(const Options& options, std::ostream& out, std::ostream& err) {
+int Append(const Options& options, const Names& names, std::ostream& out, std::ostream& err) {
     if (options.output.empty() || options.operands.empty() || options.operands[0].pair) {
         err << "kobaru-pack: append needs -o OUTPUT and an EXECUTABLE before the entries" << kSeeHelp;
         return kUsage;
@@ -255,28 +271,28 @@ int Append(const Options& options, std::ostream& out, std::ostream& err) {
     const uintmax_t imageSize = fs::file_size(executable, ec);
     const std::vector<Operand> entries(options.operands.begin() + 1, options.operands.end());
     std::vector<Input> inputs;
-    if (GatherInputs(entries, options.output, ec ? 0 : imageSize, &inputs, err)) return kFailed;
+    if (GatherInputs(entries, options.output, ec ? 0 : imageSize, names, true, &inputs, err)) return kFailed;
     std::string image, error;
     if (tamarin_writer::ReadWholeFile(executable, &image, &error)) {
-        err << "kobaru-pack: " << error << "\n";
+        err << "kobaru-pack: " << names.ShowHost(error) << "\n";
         return kFailed;
     }
     tamarin_writer::Archive archive;
-    if (BuildArchive(inputs, options.version, &archive, err)) return kFailed;
+    if (BuildArchive(inputs, options.version, names, &archive, err)) return kFailed;
     tamarin_writer::Encoded encoded;
     const tamarin_writer::Placement placement =
         options.trailer ? tamarin_writer::kTrailerWord : tamarin_writer::kHeaderWord;
     if (tamarin_writer::AppendArchive(image, archive, placement, &encoded, &error)) {
-        err << "kobaru-pack: " << executable << ": " << error << "\n";
+        err << "kobaru-pack: " << names.ShowHost(executable) << ": " << names.ShowHost(error) << "\n";
         return kFailed;
     }
     if (tamarin_writer::WriteFileAtomically(options.output, encoded.bytes, &error)) {
-        err << "kobaru-pack: " << error << "\n";
+        err << "kobaru-pack: " << names.ShowHost(error) << "\n";
         return kFailed;
     }
-    out << options.output << ": " << tamarin_writer::VersionName(options.version) << " archive at "
+    out << names.ShowHost(options.output) << ": " << tamarin_writer::VersionName(options.version) << " archive at "
         << encoded.start << " (" << (options.trailer ? "trailer word" : "header word") << "), "
-        << archive.entries.size() << " entries, " << encoded.bytes.size() << " bytes\n";
+        << Entries(archive.entries.size()) << ", " << encoded.bytes.size() << " bytes\n";
     return kOk;
 }
 
@@ -300,16 +316,16 @@ bool ReadAt(FILE* stream, uint64_t position, unsigned char* bytes, size_t length
 // Checks what the reader does not: that the path is a readable file and that
 // the index it will decode lies whole inside it. The reader reads a cut index
 // as zero bytes, which would pass for entries. True on failure, after a message.
-bool CheckContainer(const std::string& path, std::ostream& err) {
+bool CheckContainer(const std::string& path, const Names& names, std::ostream& err) {
     uintmax_t size = 0;
     std::string error;
     if (tamarin_writer::SizeOfRegularFile(path, &size, &error)) {
-        err << "kobaru-pack: " << error << "\n";
+        err << "kobaru-pack: " << names.ShowHost(error) << "\n";
         return true;
     }
     Stream stream(std::fopen(path.c_str(), "rb"));
     if (!stream) {
-        err << "kobaru-pack: cannot open " << path << ": " << std::strerror(errno) << "\n";
+        err << "kobaru-pack: cannot open " << names.ShowHost(path) << ": " << std::strerror(errno) << "\n";
         return true;
     }
     // Where the reader looks for the magic: behind an executable, the header
@@ -325,13 +341,14 @@ bool CheckContainer(const std::string& path, std::ostream& err) {
     unsigned char magic[7] = {};
     const bool whole = ReadAt(stream.get(), start, magic, 7);
     if (!whole || magic[0] != 'p' || magic[1] != 'f' || magic[2] < '0' || magic[2] > '3') {
-        err << "kobaru-pack: " << path << (executable ? ": executable carries no archive\n" : ": not an archive\n");
+        err << "kobaru-pack: " << names.ShowHost(path)
+            << (executable ? ": executable carries no archive\n" : ": not an archive\n");
         return true;
     }
     const uint64_t count = tamarin::DecodeWord(magic + 3);
     const uint64_t indexLength = magic[2] == '0' ? count * 268 : count;
     if (indexLength > size - start - 7) {
-        err << "kobaru-pack: " << path << ": the index runs past the end of the file (cut short?)\n";
+        err << "kobaru-pack: " << names.ShowHost(path) << ": the index runs past the end of the file (cut short?)\n";
         return true;
     }
     return false;
@@ -339,11 +356,11 @@ bool CheckContainer(const std::string& path, std::ostream& err) {
 
 // Mounts path and returns its index sorted by name, each header naming its
 // container in full. True on failure.
-bool LoadIndex(const std::string& path, Index* index, std::ostream& err) {
+bool LoadIndex(const std::string& path, const Names& shown, Index* index, std::ostream& err) {
     tamarin::CPackFile reader;
     std::list<std::string> names;
     if (reader.ListEntries(path.c_str(), names)) {
-        err << "kobaru-pack: " << path << ": not an archive, or its index is cut short\n";
+        err << "kobaru-pack: " << shown.ShowHost(path) << ": not an archive, or its index is cut short\n";
         return true;
     }
     const tamarin::HeaderMap& headers = tamarin::g_archiveRegistry[path];
@@ -393,8 +410,8 @@ private:
 // Opens an entry of the root archive as the installer would, after checking
 // its name and that it lies inside its container. True on failure with a
 // reason.
-bool OpenEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, tamarin::CPackFile* file,
-               std::string* error) {
+bool OpenEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, const Names& names,
+               tamarin::CPackFile* file, std::string* error) {
     if (const char* problem = NameProblem(name)) {
         *error = problem;
         return true;
@@ -405,7 +422,7 @@ bool OpenEntry(const std::string& name, const tamarin::CPackFile::CHeader& heade
     const uintmax_t containerSize = fs::file_size(header.containerPath, ec);
     if (ec || header.offset > containerSize || header.size > containerSize - header.offset) {
         *error = "(" + std::to_string(header.offset) + ", " + std::to_string(header.size) + ") lies outside " +
-                 header.containerPath;
+                 names.ShowHost(header.containerPath);
         return true;
     }
     if (file->Open(name.c_str())) {
@@ -413,7 +430,8 @@ bool OpenEntry(const std::string& name, const tamarin::CPackFile::CHeader& heade
         return true;
     }
     if (file->GetContainerPath() != header.containerPath) {
-        *error = "opens from " + file->GetContainerPath() + " instead of " + header.containerPath;
+        *error = "opens from " + names.ShowHost(file->GetContainerPath()) + " instead of " +
+                 names.ShowHost(header.containerPath);
         return true;
     }
     if (file->GetSize() != static_cast<int32_t>(header.size)) {
@@ -425,10 +443,10 @@ bool OpenEntry(const std::string& name, const tamarin::CPackFile::CHeader& heade
 }
 
 // Reads a whole entry of the root archive. True on failure with a reason.
-bool ReadEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, std::string* bytes,
-               std::string* error) {
+bool ReadEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, const Names& names,
+               std::string* bytes, std::string* error) {
     tamarin::CPackFile file;
-    if (OpenEntry(name, header, &file, error)) return true;
+    if (OpenEntry(name, header, names, &file, error)) return true;
     std::string buffer(header.size, '\0');
     const uint32_t got = buffer.empty() ? 0 : file.Read(&buffer[0], header.size);
     if (got != header.size) {
@@ -442,10 +460,11 @@ bool ReadEntry(const std::string& name, const tamarin::CPackFile::CHeader& heade
 // Compares an entry with a file chunk by chunk. True on any difference or
 // failure, with a reason.
 // path is what the user gave, opened as the absolute file.
-bool CompareEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, const std::string& path,
-                  const std::string& file, std::string* error) {
+bool CompareEntry(const std::string& name, const tamarin::CPackFile::CHeader& header, const Names& names,
+                  const std::string& given, const std::string& file, std::string* error) {
     tamarin::CPackFile entry;
-    if (OpenEntry(name, header, &entry, error)) return true;
+    if (OpenEntry(name, header, names, &entry, error)) return true;
+    const std::string path = names.ShowHost(given);
     std::error_code ec;
     const uintmax_t size = fs::file_size(file, ec);
     if (ec) {
@@ -486,22 +505,23 @@ bool CompareEntry(const std::string& name, const tamarin::CPackFile::CHeader& he
 // Checks the container, then decodes its index with the archive path made
 // absolute and set as the root archive, so entries open from any working
 // directory.
-bool MountAsRoot(const std::string& path, std::string* root, Index* index, std::ostream& err) {
-    if (CheckContainer(path, err)) return true;
+bool MountAsRoot(const std::string& path, const Names& names, std::string* root, Index* index, std::ostream& err) {
+    if (CheckContainer(path, names, err)) return true;
     std::error_code ec;
     *root = fs::absolute(path, ec).string();
     if (ec) {
-        err << "kobaru-pack: cannot resolve " << path << ": " << ec.message() << "\n";
+        err << "kobaru-pack: cannot resolve " << names.ShowHost(path) << ": " << ec.message() << "\n";
         return true;
     }
-    if (LoadIndex(*root, index, err)) return true;
+    if (LoadIndex(*root, names, index, err)) return true;
     tamarin::g_rootArchivePath = *root;
     return false;
 }
 
 // Opens every entry as the installer would and checks that it could be
-// extracted; one line per problem. The number of problems found.
-int CheckEntries(const Index& index, std::ostream& err) {
+// extracted, and that its name is code page 932 text (unless names are
+// raw); one line per problem. The number of problems found.
+int CheckEntries(const Index& index, const Names& shown, std::ostream& err) {
     EmptyWorkingDirectory empty;
     if (!empty.ok()) {
         err << "kobaru-pack: cannot make an empty temporary folder\n";
@@ -515,16 +535,17 @@ int CheckEntries(const Index& index, std::ostream& err) {
         std::string error;
         const std::string folder =
             FileAbove(item.first, [&](const std::string& n) { return names.count(n) != 0; });
-        if (!folder.empty()) error = "lies below the entry '" + folder + "', so it cannot be extracted";
-        if (!error.empty() || OpenEntry(item.first, item.second, &file, &error)) {
-            err << "kobaru-pack: entry '" << item.first << "' " << error << "\n";
+        if (!folder.empty()) error = "lies below the entry '" + shown.Show(folder) + "', so it cannot be extracted";
+        if (!error.empty() || OpenEntry(item.first, item.second, shown, &file, &error) ||
+            shown.NotText(item.first, &error)) {
+            err << "kobaru-pack: entry '" << shown.Show(item.first) << "' " << error << "\n";
             ++problems;
         }
     }
     return problems;
 }
 
-int List(const Options& options, std::ostream& out, std::ostream& err) {
+int List(const Options& options, const Names& names, std::ostream& out, std::ostream& err) {
     const std::vector<std::string> plain = options.Plain();
     if (plain.size() != 1) {
         err << "kobaru-pack: list needs one ARCHIVE" << kSeeHelp;
@@ -532,26 +553,32 @@ int List(const Options& options, std::ostream& out, std::ostream& err) {
     }
     std::string root;
     Index index;
-    if (MountAsRoot(plain[0], &root, &index, err) || CheckEntries(index, err) != 0) return kFailed;
+    if (MountAsRoot(plain[0], names, &root, &index, err) || CheckEntries(index, names, err) != 0) return kFailed;
     if (!options.quiet) out << "offset\tsize\tcontainer\tentry\n";
     for (const auto& item : index) {
         // Containers are shown as the path given (volumes too), not made absolute.
         std::string container = item.second.containerPath;
         if (container.compare(0, root.size(), root) == 0) container = plain[0] + container.substr(root.size());
-        out << item.second.offset << "\t" << item.second.size << "\t" << container << "\t" << item.first << "\n";
+        out << item.second.offset << "\t" << item.second.size << "\t" << names.ShowHost(container) << "\t"
+            << names.Show(item.first) << "\n";
     }
     return kOk;
 }
 
-// Where an entry goes below dir; names split at backslashes where a
-// character begins. Only called for names NameProblem accepts.
-fs::path EntryPath(const fs::path& dir, const std::string& name) {
-    fs::path result = dir;
-    for (const std::string& part : Components(name)) result /= part;
-    return result;
+// Where an entry goes below dir: the name split at backslashes where a
+// character begins, each part in the host's encoding. Only called for names
+// NameProblem accepts. True when a part has no host form, with a reason.
+bool EntryPath(const fs::path& dir, const std::string& name, const Names& names, fs::path* path, std::string* why) {
+    *path = dir;
+    for (const std::string& part : Components(name)) {
+        std::string host;
+        if (names.ToHost(part, &host, why)) return true;
+        *path /= host;
+    }
+    return false;
 }
 
-int Extract(const Options& options, std::ostream& out, std::ostream& err) {
+int Extract(const Options& options, const Names& names, std::ostream& out, std::ostream& err) {
     const std::vector<std::string> plain = options.Plain();
     if (plain.empty()) {
         err << "kobaru-pack: extract needs an ARCHIVE" << kSeeHelp;
@@ -563,15 +590,22 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
     std::error_code ec;
     const fs::file_status dirStatus = fs::status(dir, ec);
     if (fs::exists(dirStatus) && !fs::is_directory(dirStatus)) {
-        err << "kobaru-pack: " << options.directory << " is not a folder\n";
+        err << "kobaru-pack: " << names.ShowHost(options.directory) << " is not a folder\n";
         return kFailed;
     }
     std::string root;
     Index index;
-    if (MountAsRoot(plain[0], &root, &index, err)) return kFailed;
+    if (MountAsRoot(plain[0], names, &root, &index, err)) return kFailed;
 
     std::vector<std::string> wanted;
-    for (size_t i = 1; i < plain.size(); ++i) wanted.push_back(WithBackslashes(plain[i]));
+    for (size_t i = 1; i < plain.size(); ++i) {
+        std::string name, why;
+        if (names.ToArchive(WithBackslashes(plain[i]), &name, &why)) {
+            err << "kobaru-pack: entry name '" << names.ShowHost(plain[i]) << "' " << why << "\n";
+            return kFailed;
+        }
+        wanted.push_back(name);
+    }
     if (wanted.empty()) {
         for (const auto& item : index) wanted.push_back(item.first);
     }
@@ -589,32 +623,36 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
             const auto found = std::find_if(index.begin(), index.end(),
                                             [&](const auto& item) { return item.first == name; });
             if (found == index.end()) {
-                err << "kobaru-pack: no entry '" << name << "' in " << plain[0] << "\n";
+                err << "kobaru-pack: no entry '" << names.Show(name) << "' in " << names.ShowHost(plain[0]) << "\n";
                 return kFailed;
             }
             if (const char* problem = NameProblem(name)) {
-                err << "kobaru-pack: entry name '" << name << "' " << problem << "; not extracted\n";
+                err << "kobaru-pack: entry name '" << names.Show(name) << "' " << problem << "; not extracted\n";
                 return kFailed;
             }
             std::string bytes, error;
-            if (ReadEntry(name, found->second, &bytes, &error)) {
-                err << "kobaru-pack: entry '" << name << "' " << error << "\n";
+            fs::path path;
+            if (EntryPath(dir, name, names, &path, &error) || ReadEntry(name, found->second, names, &bytes, &error)) {
+                err << "kobaru-pack: entry '" << names.Show(name) << "' " << error << "\n";
                 return kFailed;
             }
-            files.emplace_back(EntryPath(dir, name), std::move(bytes));
+            files.emplace_back(path, std::move(bytes));
         }
     }
     // An entry below another entry's name, or below a file already on disk,
     // would stop the extraction halfway.
-    std::set<std::string> names;
-    for (const auto& item : index) names.insert(item.first);
+    std::set<std::string> stored;
+    for (const auto& item : index) stored.insert(item.first);
     for (const std::string& name : wanted) {
         const std::string folder = FileAbove(name, [&](const std::string& n) {
-            const fs::file_status onDisk = fs::status(EntryPath(dir, n), ec);
-            return names.count(n) != 0 || (fs::exists(onDisk) && !fs::is_directory(onDisk));
+            fs::path path;
+            std::string why;
+            if (stored.count(n) != 0 || EntryPath(dir, n, names, &path, &why)) return true;
+            const fs::file_status onDisk = fs::status(path, ec);
+            return fs::exists(onDisk) && !fs::is_directory(onDisk);
         });
         if (!folder.empty()) {
-            err << "kobaru-pack: entry '" << name << "' lies below the file '" << folder
+            err << "kobaru-pack: entry '" << names.Show(name) << "' lies below the file '" << names.Show(folder)
                 << "'; nothing extracted\n";
             return kFailed;
         }
@@ -624,13 +662,13 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
     for (const auto& file : files) {
         const fs::file_status status = fs::symlink_status(file.first, ec);
         if (fs::is_directory(status)) {
-            err << "kobaru-pack: " << file.first.string() << " is a folder; not replaced by an entry\n";
+            err << "kobaru-pack: " << names.ShowHost(file.first.string()) << " is a folder; not replaced by an entry\n";
             return kFailed;
         }
         if (fs::exists(status) && !options.force && kept++ == 0) firstKept = file.first.string();
     }
     if (kept != 0) {
-        err << "kobaru-pack: " << firstKept << " exists";
+        err << "kobaru-pack: " << names.ShowHost(firstKept) << " exists";
         if (kept > 1) err << " (and " << kept - 1 << " more)";
         err << "; nothing extracted (--force replaces existing files)\n";
         return kFailed;
@@ -639,20 +677,20 @@ int Extract(const Options& options, std::ostream& out, std::ostream& err) {
         std::string error;
         fs::create_directories(file.first.parent_path(), ec);
         if (ec) {
-            err << "kobaru-pack: cannot make folder " << file.first.parent_path().string() << ": " << ec.message()
-                << "\n";
+            err << "kobaru-pack: cannot make folder " << names.ShowHost(file.first.parent_path().string()) << ": "
+                << ec.message() << "\n";
             return kFailed;
         }
         if (tamarin_writer::WriteFileAtomically(file.first.string(), file.second, &error)) {
-            err << "kobaru-pack: " << error << "\n";
+            err << "kobaru-pack: " << names.ShowHost(error) << "\n";
             return kFailed;
         }
-        out << file.first.string() << "\n";
+        out << names.ShowHost(file.first.string()) << "\n";
     }
     return kOk;
 }
 
-int Verify(const Options& options, std::ostream& out, std::ostream& err) {
+int Verify(const Options& options, const Names& shown, std::ostream& out, std::ostream& err) {
     // The first plain operand is the archive; with --against the rest are
     // the ENTRYs it was made from.
     std::vector<std::string> plain;
@@ -677,25 +715,35 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
     }
     const std::string& path = plain[0];
     std::vector<Input> inputs;
-    if (options.against && GatherInputs(sources, plain[0], 0, &inputs, err)) return kFailed;
+    // Expected names are given as extract's NAMEs are: "/" for "\", in the
+    // host's encoding.
+    std::set<std::string> expected;
+    for (const std::string& given : options.expected) {
+        std::string name, why;
+        if (shown.ToArchive(WithBackslashes(given), &name, &why)) {
+            err << "kobaru-pack: --expect '" << shown.ShowHost(given) << "' " << why << "\n";
+            return kFailed;
+        }
+        expected.insert(name);
+    }
+    if (options.against && GatherInputs(sources, plain[0], 0, shown, false, &inputs, err)) return kFailed;
     std::string root;
     Index index;
-    if (MountAsRoot(path, &root, &index, err)) return kFailed;
+    if (MountAsRoot(path, shown, &root, &index, err)) return kFailed;
 
-    int problems = CheckEntries(index, err);
+    int problems = CheckEntries(index, shown, err);
     std::set<std::string> names;
     for (const auto& item : index) names.insert(item.first);
     if (options.expectGiven) {
-        const std::set<std::string> expected(options.expected.begin(), options.expected.end());
         for (const std::string& name : expected) {
             if (names.count(name) == 0) {
-                err << "kobaru-pack: missing entry '" << name << "'\n";
+                err << "kobaru-pack: missing entry '" << shown.Show(name) << "'\n";
                 ++problems;
             }
         }
         for (const std::string& name : names) {
             if (expected.count(name) == 0) {
-                err << "kobaru-pack: unexpected entry '" << name << "'\n";
+                err << "kobaru-pack: unexpected entry '" << shown.Show(name) << "'\n";
                 ++problems;
             }
         }
@@ -710,23 +758,25 @@ int Verify(const Options& options, std::ostream& out, std::ostream& err) {
             const auto file = files.find(item.first);
             std::string error;
             if (file == files.end()) {
-                err << "kobaru-pack: entry '" << item.first << "' has no file among the ones given\n";
+                err << "kobaru-pack: entry '" << shown.Show(item.first) << "' has no file among the ones given\n";
                 ++problems;
-            } else if (!empty.ok() ||
-                       CompareEntry(item.first, item.second, file->second.first, file->second.second, &error)) {
-                err << "kobaru-pack: entry '" << item.first << "' " << (empty.ok() ? error : "cannot be read") << "\n";
+            } else if (!empty.ok() || CompareEntry(item.first, item.second, shown, file->second.first,
+                                                   file->second.second, &error)) {
+                err << "kobaru-pack: entry '" << shown.Show(item.first) << "' "
+                    << (empty.ok() ? error : "cannot be read") << "\n";
                 ++problems;
             }
         }
         for (const Input& input : inputs) {
             if (names.count(input.name) == 0) {
-                err << "kobaru-pack: missing entry '" << input.name << "' (for " << input.file << ")\n";
+                err << "kobaru-pack: missing entry '" << shown.Show(input.name) << "' (for "
+                    << shown.ShowHost(input.file) << ")\n";
                 ++problems;
             }
         }
     }
     if (problems != 0) return kFailed;
-    out << path << ": " << index.size() << " entries, structure ok"
+    out << shown.ShowHost(path) << ": " << Entries(index.size()) << ", structure ok"
         << (options.against ? ", every entry matches its file\n"
                             : " (entry bytes not checked: the format has no checksum; see --against)\n");
     return kOk;
@@ -749,15 +799,16 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     Options options;
     if (command != "create" && command != "append" && command != "list" && command != "extract" &&
         command != "verify") {
-        err << "kobaru-pack: unknown command '" << command << "'" << kSeeHelp;
+        err << "kobaru-pack: unknown command '" << Names(false, HostEncoding()).ShowHost(command) << "'" << kSeeHelp;
         return kUsage;
     }
     if (Parse(args, &options, err)) return kUsage;
-    if (command == "create") return Create(options, out, err);
-    if (command == "append") return Append(options, out, err);
-    if (command == "list") return List(options, out, err);
-    if (command == "extract") return Extract(options, out, err);
-    return Verify(options, out, err);
+    const Names names(options.rawNames, HostEncoding());
+    if (command == "create") return Create(options, names, out, err);
+    if (command == "append") return Append(options, names, out, err);
+    if (command == "list") return List(options, names, out, err);
+    if (command == "extract") return Extract(options, names, out, err);
+    return Verify(options, names, out, err);
 }
 
 }  // namespace

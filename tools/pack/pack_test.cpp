@@ -52,8 +52,11 @@ protected:
 
     ScratchDir dir;
     std::ostringstream out, err;
-    // Shift-JIS "ソ" has the trail byte 0x5C.
+    // Shift-JIS "ソ" has the trail byte 0x5C: "ソフト.scr" in code page 932
+    // and in UTF-8, the host's encoding here (the tests never set a locale, and
+    // the C locale is taken as UTF-8).
     const std::string sjisName = "\x83\x5c\x83\x74\x83\x67.scr";
+    const std::string utf8Name = "\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88.scr";
 };
 
 class PackToolVersions : public PackTool, public ::testing::WithParamInterface<const char*> {};
@@ -61,8 +64,9 @@ class PackToolVersions : public PackTool, public ::testing::WithParamInterface<c
 TEST_P(PackToolVersions, CreateListExtract) {
     const std::string version = GetParam();
     ASSERT_EQ(kOk, Pack({"create", "--version", version, "-o", "out.pfs", "one.txt", "--entry",
-                         sjisName + "=two.bin", "--entry", "dir\\empty=empty"}))
+                         utf8Name + "=two.bin", "--entry", "dir\\empty=empty"}))
         << err.str();
+    EXPECT_NE(std::string::npos, Slurp("out.pfs").find(sjisName));
 
     ASSERT_EQ(kOk, Pack({"list", "--quiet", "out.pfs"})) << err.str();
     // Sorted by name bytes; offset, size, container, name.
@@ -74,14 +78,14 @@ TEST_P(PackToolVersions, CreateListExtract) {
         EXPECT_EQ("out.pfs", container);
         names.push_back(name);
     }
-    EXPECT_EQ((std::vector<std::string>{"dir\\empty", "one.txt", sjisName}), names);
+    EXPECT_EQ((std::vector<std::string>{"dir\\empty", "one.txt", utf8Name}), names);
 
     // A plain file named like an entry in the working directory must not
     // be read instead of the entry.
     PutFile("one.txt", "decoy");
     ASSERT_EQ(kOk, Pack({"extract", "-C", "unpacked", "out.pfs"})) << err.str();
     EXPECT_EQ("first file\n", Slurp("unpacked/one.txt"));
-    EXPECT_EQ(std::string("\0\x01\x02\xff", 4), Slurp("unpacked/" + sjisName));
+    EXPECT_EQ(std::string("\0\x01\x02\xff", 4), Slurp("unpacked/" + utf8Name));
     EXPECT_EQ("", Slurp("unpacked/dir/empty"));
 }
 
@@ -203,6 +207,24 @@ TEST_F(PackTool, CommandLines) {
     PutFile("big.bin", "");
     std::filesystem::resize_file("big.bin", 2200000000u);
     ASSERT_EQ(kOk, Pack({"create", "-o", "ok.pfs", "one.txt"})) << err.str();
+    // Host names are UTF-8 (the C locale taken as UTF-8); "表" as Shift-JIS
+    // bytes is not.
+    std::filesystem::create_directories("t/深い");
+    std::filesystem::create_directories("sjis");
+    PutFile("t/深い/a.txt", "x");
+    PutFile("sjis/\x95\x5c", "raw");
+    // Names create refuses, written by the writer: an escape sequence and a
+    // newline, a 300-byte name; and one that is not code page 932 text.
+    typedef std::vector<std::string> NameList;
+    for (const auto& archive : {std::make_pair("esc.pfs", NameList{"a\x1b[2Jb\nc", std::string(300, 'n')}),
+                                std::make_pair("raw.pfs", NameList{"\x80x"})}) {
+        tamarin_writer::Archive made;
+        for (const std::string& name : archive.second) made.entries.push_back(tamarin_writer::Entry(name, "y"));
+        tamarin_writer::Encoded encoded;
+        std::string error;
+        ASSERT_FALSE(tamarin_writer::EncodeArchive(made, 0, &encoded, &error)) << error;
+        PutFile(archive.first, encoded.bytes);
+    }
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -249,7 +271,29 @@ TEST_F(PackTool, CommandLines) {
         {{"verify", "ok.pfs", "--against", "two.bin"}, kFailed, "entry 'one.txt' has no file among"},
         {{"verify", "ok.pfs", "--against", "--entry", "one.txt=two.bin"}, kFailed,
          "entry 'one.txt' is 11 bytes, two.bin is 4"},
-        {{"verify", "ok.pfs", "--against", "one.txt"}, kOk, "1 entries, structure ok, every entry matches"},
+        {{"verify", "ok.pfs", "--against", "one.txt"}, kOk, "1 entry, structure ok, every entry matches"},
+        // Names: UTF-8 on disk and on the command line, code page 932 in the
+        // archive ("深い" is 90 5B 82 A2; "表" 95 5C and "ポ" 83 7C end in the bytes of "\" and "|").
+        {{"create", "-o", "u.pfs", "t", "--entry", "表/ポ=one.txt"}, kOk, "u.pfs: pf2, 2 entries,"},
+        {{"list", "--quiet", "u.pfs"}, kOk, "\tt\\\\深い\\\\a.txt\n[0-9]+\t11\tu.pfs\t表\\\\ポ\n$"},
+        {{"verify", "u.pfs", "--expect", "t/深い/a.txt", "--expect", "表/ポ"}, kOk, "2 entries, structure ok"},
+        {{"extract", "-C", "uo", "u.pfs", "表/ポ", "t\\深い\\a.txt"}, kOk, "^uo/表/ポ\nuo/t/深い/a.txt\n$"},
+        {{"create", "-o", "o.pfs", "sjis"}, kFailed,
+         "the name of sjis/\\\\x95\\\\x5c is not UTF-8 text \\(the locale's encoding\\) at byte 0; --raw-names"},
+        {{"create", "-o", "o.pfs", "--entry", "café=one.txt"}, kFailed,
+         "'café' \\(for one.txt\\) holds 'é', which has no code page 932 form\n"},
+        {{"create", "-o", "o.pfs", "--entry", "¥100=one.txt"}, kFailed, "holds '¥', which has no code page 932 form"},
+        {{"verify", "raw.pfs"}, kFailed, "entry '\\\\x80x' is not code page 932 text at byte 0; --raw-names"},
+        {{"verify", "--raw-names", "raw.pfs", "--expect", "\x80x"}, kOk, "1 entry, structure ok"},
+        // What Windows cannot create, and what no terminal should be sent.
+        {{"create", "-o", "o.pfs", "--entry", "a\nb=one.txt"}, kFailed,
+         "'a\\\\x0ab' \\(for one.txt\\) holds a control character \\(\\\\x0a\\)"},
+        {{"create", "-o", "o.pfs", "--entry", "a?b=one.txt"}, kFailed, "holds '\\?', which Windows file names cannot"},
+        {{"create", "-o", "o.pfs", "--entry", "x/Con.txt=one.txt"}, kFailed,
+         "'x\\\\Con.txt' .* reserved device name CON"},
+        {{"create", "-o", "o.pfs", "--raw-names", "--entry", "x./a=one.txt"}, kFailed, "ending in '\\.' or ' '"},
+        {{"list", "--quiet", "esc.pfs"}, kOk,
+         "^[0-9]+\t1\tesc.pfs\ta\\\\x1b\\[2Jb\\\\x0ac\n[0-9]+\t1\tesc.pfs\tn{100}\\.\\.\\. \\(300 bytes\\)\n$"},
         {{"verify", "ok.pfs"}, kOk, "structure ok \\(entry bytes not checked: the format has no checksum"},
     };
     for (const Case& c : cases) {
@@ -288,18 +332,21 @@ TEST_F(PackTool, AFailedWriteLeavesNothing) {
 }
 
 // A folder whose Shift-JIS names hold the trail byte 0x5C ("表" is 95 5C,
-// "ソ" 83 5C) through create, list, verify --against, extract and the reader.
+// "ソ" 83 5C) through create, list, verify --against, extract and the reader,
+// names kept as bytes (--raw-names) and printed escaped.
 TEST_F(PackTool, FolderRoundTripWithShiftJisNames) {
     const std::string hyo = "\x95\x5c";
     struct File {
         std::string path;  // below the folder, on disk
         std::string name;  // stored, below "data\"
         std::string bytes;
+        std::string shown;  // as list prints the name
     };
+    const std::string shownSjis = "\\x83\\x5c\\x83\\x74\\x83\\x67.scr";
     const std::vector<File> files = {
-        {"b.txt", "b.txt", "bee"},
-        {hyo + "/sub/a.bin", hyo + "\\sub\\a.bin", std::string("\0\x5c\xff", 3)},
-        {hyo + "/" + sjisName, hyo + "\\" + sjisName, "screen saver"},
+        {"b.txt", "b.txt", "bee", "b.txt"},
+        {hyo + "/sub/a.bin", hyo + "\\sub\\a.bin", std::string("\0\x5c\xff", 3), "\\x95\\x5c\\sub\\a.bin"},
+        {hyo + "/" + sjisName, hyo + "\\" + sjisName, "screen saver", "\\x95\\x5c\\" + shownSjis},
     };  // in the order of their stored names' bytes
     // Two copies written in opposite orders: the archive must not depend on
     // the order in which the folder lists its files.
@@ -310,23 +357,23 @@ TEST_F(PackTool, FolderRoundTripWithShiftJisNames) {
             PutFile(folder + "/" + f.path, f.bytes);
         }
     }
-    ASSERT_EQ(kOk, Pack({"create", "-o", "rt.pfs", "data"})) << err.str();
-    ASSERT_EQ(kOk, Pack({"create", "-o", "again.pfs", "--entry", "data=again"})) << err.str();
+    ASSERT_EQ(kOk, Pack({"create", "--raw-names", "-o", "rt.pfs", "data"})) << err.str();
+    ASSERT_EQ(kOk, Pack({"create", "--raw-names", "-o", "again.pfs", "--entry", "data=again"})) << err.str();
     EXPECT_EQ(Slurp("rt.pfs"), Slurp("again.pfs"));
 
-    ASSERT_EQ(kOk, Pack({"list", "rt.pfs"})) << err.str();
+    ASSERT_EQ(kOk, Pack({"list", "--raw-names", "rt.pfs"})) << err.str();
     std::istringstream lines(out.str());
     std::string line;
     std::getline(lines, line);
     EXPECT_EQ("offset\tsize\tcontainer\tentry", line);
     for (const File& f : files) {
         ASSERT_TRUE(std::getline(lines, line));
-        EXPECT_EQ("\trt.pfs\tdata\\" + f.name, line.substr(line.find('\t', line.find('\t') + 1)));
+        EXPECT_EQ("\trt.pfs\tdata\\" + f.shown, line.substr(line.find('\t', line.find('\t') + 1)));
     }
-    EXPECT_EQ(kOk, Pack({"verify", "rt.pfs", "--against", "data"})) << err.str();
-    ASSERT_EQ(kOk, Pack({"extract", "-C", "out", "rt.pfs"})) << err.str();
-    EXPECT_EQ(kFailed, Pack({"extract", "-C", "out", "rt.pfs"}));
-    EXPECT_EQ(kOk, Pack({"extract", "--force", "-C", "out", "rt.pfs"})) << err.str();
+    EXPECT_EQ(kOk, Pack({"verify", "--raw-names", "rt.pfs", "--against", "data"})) << err.str();
+    ASSERT_EQ(kOk, Pack({"extract", "--raw-names", "-C", "out", "rt.pfs"})) << err.str();
+    EXPECT_EQ(kFailed, Pack({"extract", "--raw-names", "-C", "out", "rt.pfs"}));
+    EXPECT_EQ(kOk, Pack({"extract", "--raw-names", "--force", "-C", "out", "rt.pfs"})) << err.str();
 
     tamarin::ResetArchiveStateForTesting();
     tamarin::g_rootArchivePath = dir.Path("rt.pfs");
@@ -345,8 +392,9 @@ TEST_F(PackTool, FolderRoundTripWithShiftJisNames) {
     damaged[damaged.size() - 2] ^= 1;
     PutFile("flip.pfs", damaged);
     EXPECT_EQ(kOk, Pack({"verify", "flip.pfs"})) << err.str();
-    EXPECT_EQ(kFailed, Pack({"verify", "flip.pfs", "--against", "data"}));
-    EXPECT_NE(std::string::npos, err.str().find("differs from data/" + files[2].path + " at byte 10")) << err.str();
+    EXPECT_EQ(kFailed, Pack({"verify", "--raw-names", "flip.pfs", "--against", "data"}));
+    EXPECT_NE(std::string::npos, err.str().find("differs from data/\\x95\\x5c/" + shownSjis + " at byte 10"))
+        << err.str();
     PutFile("cut.pfs", damaged.substr(0, damaged.size() - 1));
     for (const char* command : {"list", "verify", "extract"}) {
         EXPECT_EQ(kFailed, Pack({command, "cut.pfs"})) << command;
