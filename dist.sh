@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the product into dist/, signed, and runs it end to end under Wine.
+# Builds the product into dist/, signed, and runs the files in dist/ end to
+# end under 32-bit Wine on a 64-bit Windows (WoW64); where 32-bit Windows code
+# cannot run, the x86_64 build of the same sources, packaged the same way.
 #   ./dist.sh [SCREEN_SAVER]   (or KOBARU_SCREEN_SAVER=...): the screen saver
 #   to package, for this run only; without one, the sample screen saver built
 #   from sample_scr/.
@@ -30,6 +32,7 @@ if [ -n "$payload" ]; then
 fi
 
 install_missing
+prepare_wine32
 configure_all
 # The payload serves this run only: whatever ends the run, the builds go
 # back to the sample, so no later build packages a file given here.
@@ -38,6 +41,7 @@ if [ -n "$payload" ]; then
   trap 'exit 130' INT TERM
 fi
 use_screen_saver "$payload"
+use_wine32
 log "building the pack tool"
 cmake --build "$BUILD/native" --target kobaru-pack -- --quiet
 build i686 x86_64
@@ -57,9 +61,18 @@ for exe in "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" "$INSIDE/Kobaru_ScreenSaver_Cl
   "$PACK" verify "$exe"
 done
 
-log "running the packaged x86_64 build under Wine"
-screen_saver=${payload:-$BUILD/x86_64/sample_scr/Kobaru_Senryu_2014.scr}
-/usr/bin/python3 "$ROOT/scripts/demo.py" "$BUILD/x86_64" "$screen_saver"
+if [ -n "$WINE32" ]; then
+  log "running dist/ under 32-bit Wine on a 64-bit Windows (WoW64)"
+  KOBARU_WINE_FS=$WINE32 KOBARU_WINEARCH=win64 KOBARU_PROGRAM_BITS=32 KOBARU_ROOT_BINDS=$ROOT \
+    /usr/bin/python3 "$ROOT/scripts/demo.py" "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" \
+    "$INSIDE/Kobaru_ScreenSaver_Cleaner.exe" "$BUILD/i686/wine-win64" \
+    "${payload:-$BUILD/i686/sample_scr/Kobaru_Senryu_2014.scr}"
+else
+  log "running the packaged x86_64 build under Wine, standing in for dist/"
+  /usr/bin/python3 "$ROOT/scripts/demo.py" "$BUILD/x86_64/packaged/Inst_Kobaru_ScreenSaver_RA.exe" \
+    "$BUILD/x86_64/packaged/Kobaru_ScreenSaver_Cleaner.exe" "$BUILD/x86_64/wine" \
+    "${payload:-$BUILD/x86_64/sample_scr/Kobaru_Senryu_2014.scr}"
+fi
 
 # One summary: what was built, how it is signed, what to ship.
 signer=$(sed -n 's/^subject=//p' "$SIGNING")
