@@ -81,10 +81,11 @@ make_wine32_root() {
 # Prints why 32-bit Windows code cannot run here; false when it can (after
 # making the root if needed).
 wine32_unavailable() {
+  local error
   if [ -n "${KOBARU_NO_WINE32:-}" ] && [ "$KOBARU_NO_WINE32" != 0 ]; then
     echo "turned off by KOBARU_NO_WINE32"
-  elif ! "$I386_LOADER" --help >/dev/null 2>&1; then
-    echo "the kernel does not execute 32-bit x86 code"
+  elif ! error=$("$I386_LOADER" --help 2>&1 >/dev/null); then
+    echo "the kernel does not execute 32-bit x86 code (an i386 program fails: ${error##*: })"
   elif [ "$(id -u)" -ne 0 ]; then
     echo "making and entering the Debian root that holds 32-bit Wine needs root"
   elif ! command -v debootstrap >/dev/null || ! command -v unshare >/dev/null ||

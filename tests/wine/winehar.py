@@ -38,9 +38,8 @@ WINEARCH = os.environ.get("KOBARU_WINEARCH", "win64")
 PROGRAM_BITS = os.environ.get("KOBARU_PROGRAM_BITS", "64")
 if WINE_FS:
     _IN_ROOT = [str(Path(__file__).resolve().parent / "in-root"), WINE_FS]
-    # The root's wine starts 32-bit programs with its 32-bit loader and
-    # 64-bit ones with wine64, in either kind of prefix.
-    WINE_COMMAND = _IN_ROOT + ["wine"]
+    # Either loader hands a program of the other word size to the other one.
+    WINE_COMMAND = _IN_ROOT + ["/usr/lib/wine/wine" if WINEARCH == "win32" else "/usr/lib/wine/wine64"]
     WINESERVER_COMMAND = _IN_ROOT + ["/usr/lib/wine/wineserver"]
 else:
     WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
