@@ -58,6 +58,12 @@ make_wine32_root() {
     exec {lock}>&-
     return 1
   fi
+  # Only a root of ours (with a stamp of other contents) is made anew.
+  if [ -n "$(ls -A "$WINE32_ROOT" 2>/dev/null)" ] && [ ! -f "$WINE32_ROOT/.kobaru-root" ]; then
+    echo "$WINE32_ROOT is not empty and holds no root of ours: not replaced" >"$WINE32_ROOT.log"
+    exec {lock}>&-
+    return 1
+  fi
   log "making the Debian root for 32-bit Wine in $WINE32_ROOT (once per machine; log in $WINE32_ROOT.log)"
   partial=$WINE32_ROOT.partial
   rm -rf "$partial" "$WINE32_ROOT"
