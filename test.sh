@@ -10,14 +10,21 @@ source "$(dirname "$0")/scripts/common.sh"
 
 started=$SECONDS
 install_missing
-prepare_wine32
+# The 32-bit root, when it has to be made, is made while the Linux builds run.
+start_wine32
+configure_all
+build native asan i386
+finish_wine32
 configure_all
 # A payload that an interrupted ./dist.sh FILE left behind is not tested.
 use_screen_saver ""
 use_wine32
+build x86_64 i686
 builds=(native asan x86_64 i686 i386)
-[ -z "$WINE32" ] || builds+=(i686-tests)
-build "${builds[@]}"
+if [ -n "$WINE32" ]; then
+  build i686-tests
+  builds+=(i686-tests)
+fi
 
 status=0
 for name in "${builds[@]}"; do

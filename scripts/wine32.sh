@@ -107,11 +107,34 @@ wine32_unavailable() {
 # Sets WINE32 to the root when 32-bit Windows programs can run here, else to
 # "" after one line that says why (the x86_64 runs then stand in).
 prepare_wine32() {
+  start_wine32
+  finish_wine32
+}
+
+# start_wine32 finds that out in the background (making the root is mostly
+# downloading, so it can overlap the builds); finish_wine32 waits for the
+# answer and sets WINE32.
+start_wine32() {
+  WINE32_ANSWER=$(mktemp)
+  {
+    if reason=$(wine32_unavailable); then
+      echo "$reason"
+    else
+      echo "available"
+    fi >"$WINE32_ANSWER"
+  } &
+  WINE32_JOB=$!
+}
+
+finish_wine32() {
   local reason
+  wait "$WINE32_JOB" || true
+  reason=$(cat "$WINE32_ANSWER")
+  rm -f "$WINE32_ANSWER"
   WINE32=""
-  if reason=$(wine32_unavailable); then
-    echo "32-bit Windows code cannot run on this machine: $reason"
-  else
+  if [ "$reason" = available ]; then
     WINE32=$WINE32_ROOT
+  else
+    echo "32-bit Windows code cannot run on this machine: ${reason:-the check was interrupted}"
   fi
 }
