@@ -40,6 +40,20 @@ if(WIN32)
   add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
 endif()
 
+# Where 32-bit Windows code runs: the Debian root that holds 32-bit Wine
+# (scripts/wine32.sh). Empty on machines that cannot run it.
+set(KOBARU_WINE32_ROOT "" CACHE PATH "Debian root holding 32-bit Wine (empty: none)")
+# Folders the root sees at their own paths: the sources and the build.
+set(KOBARU_ROOT_BINDS ${PROJECT_SOURCE_DIR}:${CMAKE_BINARY_DIR})
+
+# GoogleTest needs the -posix MinGW compilers, so the i686 deliverables
+# (win32 thread model) build no unit tests: build/i686-tests has them.
+if(KOBARU_TESTS AND NOT (CMAKE_SYSTEM_PROCESSOR STREQUAL "i686" AND KOBARU_PROGRAMS))
+  set(KOBARU_UNIT_TESTS ON)
+else()
+  set(KOBARU_UNIT_TESTS OFF)
+endif()
+
 if(KOBARU_TESTS)
   enable_testing()
   if(WIN32 OR CMAKE_CROSSCOMPILING)
@@ -55,9 +69,15 @@ if(KOBARU_TESTS)
     add_library(kobaru_gtest INTERFACE)
     target_link_libraries(kobaru_gtest INTERFACE gtest_main gtest)
     if(WIN32)
-      # Test executables run under wine64 in a prefix of the build's own.
+      # Test executables run in a prefix of the build's own: under wine64,
+      # or the 32-bit ones in a 32-bit Windows in the root.
       set(KOBARU_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
       set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine/wine-run ${KOBARU_WINE_ROOT})
+      if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+        set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env KOBARU_WINE_FS=${KOBARU_WINE32_ROOT}
+          KOBARU_WINEARCH=win32 KOBARU_PROGRAM_BITS=32 KOBARU_ROOT_BINDS=${KOBARU_ROOT_BINDS}
+          ${CMAKE_CROSSCOMPILING_EMULATOR})
+      endif()
     endif()
   else()
     find_package(GTest REQUIRED)
@@ -67,9 +87,9 @@ if(KOBARU_TESTS)
 endif()
 
 # kobaru_add_gtest(NAME sources... LIBS libs...)
-# A GoogleTest executable registered with CTest. In the x86_64 MinGW build it
-# runs under wine64 through the toolchain's emulator; the i686 build has no
-# way to run it and builds no tests.
+# A GoogleTest executable registered with CTest. In the MinGW builds it runs
+# under Wine through the emulator set above (x86_64: wine64; i686-tests:
+# 32-bit Wine in a win32 prefix).
 function(kobaru_add_gtest name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})

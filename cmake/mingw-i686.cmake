@@ -3,7 +3,7 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 # The win32 thread model: the programs use no threads, and without the
 # winpthreads layer they are smaller. (GoogleTest needs -posix; this build
-# has no tests that use it.)
+# has no tests: build/i686-tests, of mingw-i686-tests.cmake, has them.)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)

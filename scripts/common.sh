@@ -1,14 +1,19 @@
 # Shared by dist.sh and test.sh: installs what is missing on a Debian 12
-# machine (as root) and configures and builds the four builds.
-#   build/native  g++: library, pack tool, unit tests, benchmarks
-#   build/asan    g++ with AddressSanitizer and UndefinedBehaviorSanitizer
-#   build/x86_64  MinGW: the programs and the tests run under wine64
-#   build/i686    MinGW: the 32-bit deliverables and their static checks
-#   build/i386    32-bit Linux: library tests and fuzz replays under qemu-i386
+# machine (as root) and configures and builds the builds.
+#   build/native      g++: library, pack tool, unit tests, benchmarks
+#   build/asan        g++ with AddressSanitizer and UndefinedBehaviorSanitizer
+#   build/x86_64      MinGW: the programs and the library tests run under
+#                     wine64 (and the end-to-end tests where 32-bit Wine cannot)
+#   build/i686        MinGW: the 32-bit deliverables, their static checks and
+#                     their end-to-end tests under 32-bit Wine (win32, WoW64)
+#   build/i686-tests  MinGW (-posix): the library tests under 32-bit Wine
+#   build/i386        32-bit Linux: library tests and fuzz replays, natively
+#                     where the kernel allows, else under qemu-i386
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build
+source "$ROOT/scripts/wine32.sh"
 
 PACKAGES=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           wine wine64 locales libboost-dev libgtest-dev googletest libbenchmark-dev
@@ -66,6 +71,9 @@ configure_all() {
   local pack="-DKOBARU_PACK_TOOL=$BUILD/native/tools/pack/kobaru-pack"
   configure x86_64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" "$pack"
   configure i686 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" "$pack"
+  # The library tests as 32-bit Windows programs only where they can run.
+  [ -z "${WINE32:-}" ] || configure i686-tests -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686-tests.cmake" \
+    -DKOBARU_PROGRAMS=OFF
   configure i386 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/i386-linux.cmake"
 }
 
@@ -86,4 +94,20 @@ use_screen_saver() {
       cmake "$BUILD/$name" -DKOBARU_SCREEN_SAVER="$1" >/dev/null
     fi
   done
+}
+
+# set_cache BUILD NAME:TYPE VALUE: sets a cache entry of a build when it differs.
+set_cache() {
+  [ -f "$BUILD/$1/CMakeCache.txt" ] || return 0
+  grep -qxF "$2=$3" "$BUILD/$1/CMakeCache.txt" || cmake "$BUILD/$1" -D"$2=$3" >/dev/null
+}
+
+# use_wine32: points the Windows builds at the root that prepare_wine32 found
+# (WINE32), or at none: then the x86_64 programs run end to end instead.
+use_wine32() {
+  local stand_in=ON
+  [ -z "$WINE32" ] || stand_in=OFF
+  set_cache i686 KOBARU_WINE32_ROOT:PATH "$WINE32"
+  set_cache i686-tests KOBARU_WINE32_ROOT:PATH "$WINE32"
+  set_cache x86_64 KOBARU_X86_64_E2E:BOOL "$stand_in"
 }

@@ -1,14 +1,19 @@
-"""Runs the packaged x86_64 build of the product end to end in a fresh Wine
-prefix and prints what each step did: python3 demo.py BUILD_DIR SCREEN_SAVER"""
+"""Runs the packaged product end to end in a fresh Wine prefix and prints
+what each step did:
+  python3 demo.py INSTALLER UNINSTALLER WINE_DIR SCREEN_SAVER
+UNINSTALLER and SCREEN_SAVER are what the installer carries (for comparison);
+the prefix is made below WINE_DIR. Which Wine and which kind of Windows:
+KOBARU_WINE_FS, KOBARU_WINEARCH, KOBARU_PROGRAM_BITS (tests/wine/winehar.py)."""
 
 import hashlib
 import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "wine"))
-from winehar import WinePrefix  # noqa: E402
+from winehar import SYSTEM_FOLDER, WinePrefix  # noqa: E402
 
 SCREEN_SAVER = "Kobaru_Senryu_2014.scr"
+SYSTEM = "C:\\windows\\" + SYSTEM_FOLDER
 UNINSTALLER = "Kobaru_ScreenSaver_2014_Cleaner.exe"
 
 
@@ -27,10 +32,10 @@ def show(prefix, result, label, expected):
     for name, source in expected.items():
         path = prefix.system_dir() / name
         if not path.exists():
-            print(f"    C:\\windows\\system32\\{name}: absent")
+            print(f"    {SYSTEM}\\{name}: absent")
             continue
         same = "equal to" if source and digest(path) == digest(source) else "differs from"
-        print(f"    C:\\windows\\system32\\{name}: {path.stat().st_size} bytes, sha256 "
+        print(f"    {SYSTEM}\\{name}: {path.stat().st_size} bytes, sha256 "
               f"{digest(path)}, {same} the packaged file")
 
 
@@ -48,14 +53,12 @@ def show_setting_and_start_menu(prefix):
     print(f"    Start menu folder {FOLDER}: {state}")
 
 
-def main(build, screen_saver):
-    build = Path(build)
-    packaged = build / "packaged"
-    installer = packaged / "Inst_Kobaru_ScreenSaver_RA.exe"
-    uninstaller = packaged / "Kobaru_ScreenSaver_Cleaner.exe"
+def main(installer, uninstaller, wine_dir, screen_saver):
+    installer = Path(installer)
+    wine_dir = Path(wine_dir)
     expected = {SCREEN_SAVER: Path(screen_saver),
-                UNINSTALLER: uninstaller}
-    with WinePrefix(build / "wine" / "base", build / "wine" / "demo") as prefix:
+                UNINSTALLER: Path(uninstaller)}
+    with WinePrefix(wine_dir / "base", wine_dir / "demo") as prefix:
         print(f"Wine prefix {prefix.path}")
         show(prefix, prefix.run(installer), f"installer {installer.name}", expected)
 
@@ -63,13 +66,13 @@ def main(build, screen_saver):
         if not installed.exists():
             return
         # What the user's setup adds: the screen saver chosen, a shortcut.
-        prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", "C:\\windows\\system32\\" + SCREEN_SAVER)
+        prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", SYSTEM + "\\" + SCREEN_SAVER)
         (prefix.programs_dir() / FOLDER).mkdir(parents=True, exist_ok=True)
         (prefix.programs_dir() / FOLDER / SHORTCUT).write_bytes(b"shortcut")
         print("  before removal (setting and shortcut made for the demo):")
         show_setting_and_start_menu(prefix)
         result = prefix.run(installed, cwd=prefix.drive_c)
-        show(prefix, result, f"uninstaller C:\\windows\\system32\\{UNINSTALLER}", expected)
+        show(prefix, result, f"uninstaller {SYSTEM}\\{UNINSTALLER}", expected)
         show_setting_and_start_menu(prefix)
 
 

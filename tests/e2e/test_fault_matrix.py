@@ -15,7 +15,7 @@ from pathlib import Path
 import product
 from packaging_support import package
 from product import CLEANER_NAME, TITLE
-from winehar import WinePrefix
+from winehar import SYSTEM_FOLDER, WinePrefix
 
 INSTALLER = os.environ["KOBARU_INSTALLER"]
 UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
@@ -23,7 +23,7 @@ CLEANER = os.environ["KOBARU_CLEANER"]
 HOLD = os.environ["KOBARU_HOLD"]
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
 
-SYSTEM = "windows/system32/"
+SYSTEM = "windows/%s/" % SYSTEM_FOLDER
 SAVER = SYSTEM + product.SCREEN_SAVER
 INSTALLED = SYSTEM + product.INSTALLED_UNINSTALLER
 FOLDER = ("users/%s/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/" % os.environ.get("USER", "root")

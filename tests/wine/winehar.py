@@ -1,10 +1,21 @@
-"""Wine harness for end-to-end tests of the Windows programs (x86_64 builds).
+"""Wine harness for end-to-end tests of the Windows programs.
 
-One base prefix is made per build (headless, code page 932, relay tracing of
-MessageBoxA enabled) and each test gets a clone of it: a hard-linked copy of
-the prefix whose registry files are real copies. Programs write new files and
-delete files; they never rewrite a file of the base prefix in place, which is
-what makes the hard links safe.
+One base prefix is made per build and prefix kind (headless, code page 932,
+relay tracing of MessageBoxA enabled) and each test gets a clone of it: a
+hard-linked copy of the prefix whose registry files are real copies.
+Programs write new files and delete files; they never rewrite a file of the
+base prefix in place, which is what makes the hard links safe.
+
+Which Wine runs is set by the environment:
+  KOBARU_WINE_FS      a Debian root that holds 32-bit Wine (scripts/wine32.sh);
+                      Wine runs chrooted there through in-root, with the
+                      folders of KOBARU_ROOT_BINDS at the same paths. Empty:
+                      the host's wine64.
+  KOBARU_WINEARCH     win32 (a 32-bit Windows) or win64 (the default).
+  KOBARU_PROGRAM_BITS 32 when the programs under test are 32-bit: on win64
+                      they then run through WoW64, their system directory is
+                      syswow64, and every run checks that system32 gains,
+                      loses and changes nothing.
 
 Run a program with WinePrefix.run(): it waits for every process of the prefix
 (wineserver -w) and returns the exit code and each MessageBoxA call decoded
@@ -22,10 +33,23 @@ import subprocess
 import tempfile
 from pathlib import Path
 
-WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
-WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
-if not os.path.exists(WINESERVER):
-    WINESERVER = "/usr/lib/wine/wineserver"
+WINE_FS = os.environ.get("KOBARU_WINE_FS", "")
+WINEARCH = os.environ.get("KOBARU_WINEARCH", "win64")
+PROGRAM_BITS = os.environ.get("KOBARU_PROGRAM_BITS", "64")
+if WINE_FS:
+    _IN_ROOT = [str(Path(__file__).resolve().parent / "in-root"), WINE_FS]
+    # Either loader hands a program of the other word size to the other one.
+    WINE_COMMAND = _IN_ROOT + ["/usr/lib/wine/wine" if WINEARCH == "win32" else "/usr/lib/wine/wine64"]
+    WINESERVER_COMMAND = _IN_ROOT + ["/usr/lib/wine/wineserver"]
+else:
+    WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
+    WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+    if not os.path.exists(WINESERVER):
+        WINESERVER = "/usr/lib/wine/wineserver"
+    WINE_COMMAND = [WINE]
+    WINESERVER_COMMAND = [WINESERVER]
+# The system directory of the programs under test, below C:\windows.
+SYSTEM_FOLDER = "syswow64" if WINEARCH == "win64" and PROGRAM_BITS == "32" else "system32"
 
 
 def _environment(prefix, relay=False):
@@ -37,7 +61,7 @@ def _environment(prefix, relay=False):
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
         "WINEDEBUG": "-all,+relay" if relay else "-all",
         "LC_ALL": "ja_JP.UTF-8",
-        "WINEARCH": "win64",
+        "WINEARCH": WINEARCH,
     })
     return env
 
@@ -173,13 +197,13 @@ def ensure_base_prefix(base):
         if base.exists():
             shutil.rmtree(base)
         env = _environment(base)
-        subprocess.run([WINE, "wineboot", "-i"], env=env, check=True,
+        subprocess.run(WINE_COMMAND + ["wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Relay tracing is limited to a few functions, so traces stay small.
-        subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
+        subprocess.run(WINE_COMMAND + ["reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
                         "/t", "REG_SZ", "/d", RELAY_INCLUDE, "/f"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=env, check=True)
+        subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, check=True)
         ready.write_text(RELAY_INCLUDE)
         return base
 
@@ -204,7 +228,7 @@ class WinePrefix:
         (self.path / ".kobaru-ready").unlink()
 
     def close(self):
-        subprocess.run([WINESERVER, "-k"], env=_environment(self.path),
+        subprocess.run(WINESERVER_COMMAND + ["-k"], env=_environment(self.path),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(self.path, ignore_errors=True)
 
@@ -220,7 +244,21 @@ class WinePrefix:
         return self.path / "drive_c"
 
     def system_dir(self):
-        return self.drive_c / "windows" / "system32"
+        """The programs' system directory (syswow64 for 32-bit programs on
+        a 64-bit Windows)."""
+        return self.drive_c / "windows" / SYSTEM_FOLDER
+
+    def _system32_state(self):
+        """On WoW64, every entry of system32 with its kind, size and time;
+        None elsewhere."""
+        if SYSTEM_FOLDER == "system32":
+            return None
+        state = {}
+        for folder, dirs, names in os.walk(self.drive_c / "windows" / "system32"):
+            for name in dirs + names:
+                info = os.lstat(os.path.join(folder, name))
+                state[os.path.join(folder, name)] = (info.st_mode, info.st_size, info.st_mtime_ns)
+        return state
 
     def user_dir(self):
         return self.drive_c / "users" / os.environ.get("USER", "root")
@@ -252,21 +290,28 @@ class WinePrefix:
         env = _environment(self.path, relay)
         limit = None
         if file_size_limit is not None:
-            subprocess.run([WINESERVER, "-p5"], env=env, check=True)
+            subprocess.run(WINESERVER_COMMAND + ["-p5"], env=env, check=True)
 
             def limit():
                 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
                 resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
-        proc = subprocess.run([WINE, str(exe), *args], env=env, cwd=cwd, timeout=timeout,
+        system32 = self._system32_state()
+        proc = subprocess.run(WINE_COMMAND + [str(exe), *args], env=env, cwd=cwd, timeout=timeout,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=limit)
-        subprocess.run([WINESERVER, "-w"], env=env, timeout=timeout, check=True)
+        subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, timeout=timeout, check=True)
+        if system32 is not None:
+            after = self._system32_state()
+            changed = sorted(p for p in set(system32) | set(after) if system32.get(p) != after.get(p))
+            if changed:
+                raise AssertionError("a 32-bit program changed system32 on a 64-bit Windows: %s"
+                                     % changed)
         trace = proc.stderr.decode("latin-1")
         return RunResult(proc.returncode, parse_message_boxes(trace), proc.stdout, proc.stderr)
 
     def hold(self, exe, path, milliseconds):
         """Starts exe (the hold helper) on a Windows path and returns its
         process once the file is held."""
-        proc = subprocess.Popen([WINE, str(exe), path, str(milliseconds)],
+        proc = subprocess.Popen(WINE_COMMAND + [str(exe), path, str(milliseconds)],
                                 env=_environment(self.path), stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL)
         assert proc.stdout.readline().strip() == b"held", path
@@ -276,9 +321,9 @@ class WinePrefix:
     def reg_query(self, key, value):
         """The data of a REG_SZ value, as bytes, or None when absent."""
         env = _environment(self.path)
-        proc = subprocess.run([WINE, "reg", "query", key, "/v", value], env=env,
+        proc = subprocess.run(WINE_COMMAND + ["reg", "query", key, "/v", value], env=env,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=env)
+        subprocess.run(WINESERVER_COMMAND + ["-w"], env=env)
         if proc.returncode != 0:
             return None
         for line in proc.stdout.splitlines():
@@ -289,9 +334,9 @@ class WinePrefix:
 
     def reg_set(self, key, value, data, kind="REG_SZ"):
         env = _environment(self.path)
-        subprocess.run([WINE, "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"],
+        subprocess.run(WINE_COMMAND + ["reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f"],
                        env=env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=env)
+        subprocess.run(WINESERVER_COMMAND + ["-w"], env=env)
 
 
 def _main(argv):
@@ -306,8 +351,8 @@ def _main(argv):
             WinePrefix(base, prefix)
     env = _environment(prefix)
     env["WINEDEBUG"] = "-all"
-    proc = subprocess.run([WINE, *argv[2:]], env=env)
-    subprocess.run([WINESERVER, "-w"], env=env)
+    proc = subprocess.run(WINE_COMMAND + [*argv[2:]], env=env)
+    subprocess.run(WINESERVER_COMMAND + ["-w"], env=env)
     sys.exit(proc.returncode)
 
 

@@ -1,6 +1,7 @@
 # Installs the build tree BUILD under WORK/prefix, builds the consumer project
 # SOURCE against it with find_package and reads an entry of an archive made
-# by the installed pack tool.
+# by the installed pack tool. The built programs run through EMULATOR when
+# given (the 32-bit Linux build's runner).
 set(prefix ${WORK}/prefix)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -15,11 +16,11 @@ endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
 file(WRITE ${WORK}/hello.txt "hello from an archive\n")
-run(${prefix}/bin/kobaru-pack create -o ${WORK}/data.pfs --entry "docs\\hello.txt=${WORK}/hello.txt")
+run(${EMULATOR} ${prefix}/bin/kobaru-pack create -o ${WORK}/data.pfs --entry "docs\\hello.txt=${WORK}/hello.txt")
 run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -DCMAKE_CXX_COMPILER=${CXX}
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK}/build)
-execute_process(COMMAND ${WORK}/build/read_entry ${WORK}/data.pfs docs/hello.txt
+execute_process(COMMAND ${EMULATOR} ${WORK}/build/read_entry ${WORK}/data.pfs docs/hello.txt
   RESULT_VARIABLE result OUTPUT_VARIABLE read)
 if(NOT result EQUAL 0 OR NOT read STREQUAL "hello from an archive\n")
   message(FATAL_ERROR "read_entry gave ${result}: '${read}'")
