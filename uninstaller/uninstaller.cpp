@@ -12,6 +12,8 @@
 #include <string>
 
 #include "delete_self.h"
+#include "dll_search.h"
+#include "own_file.h"
 #include "system_directory.h"
 #include "tamarin/extract.h"
 #include "tamarin/pack_file.h"
@@ -199,6 +201,7 @@ std::string GetProgramsFolderPath() {
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     if (IsUnsupportedOs()) {
         ShowProductMessage(kUnsupportedOsText);
         return 0;
@@ -213,6 +216,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ShowProductMessage(kBrokenInstallerText);
         return 0;
     }
+    // Held until the cleaner has been read out; a damaged or tampered file
+    // changes nothing, not even the screen saver setting.
+    OwnFile ownFile;
+    if (ownFile.OpenVerified(ownPath)) return 0;
     char copyPath[MAX_PATH];
     const DWORD tempLength = GetTempPathA(MAX_PATH, copyPath);
     if (tempLength == 0 || tempLength >= MAX_PATH ||

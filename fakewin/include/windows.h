@@ -167,6 +167,27 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 DWORD WINAPI GetFileAttributesA(LPCSTR path);
 DWORD WINAPI GetLastError();
 
+// DLL loading, the program's own file and its signature check.
+#define GENERIC_READ 0x80000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define OPEN_EXISTING 3u
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define ERROR_SHARING_VIOLATION 32L
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+
+typedef intptr_t(WINAPI* FARPROC)();
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
+BOOL WINAPI FreeLibrary(HMODULE module);
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share,
+                          LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                          HANDLE templateFile);
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
 #endif  // FAKEWIN_WINDOWS_H_

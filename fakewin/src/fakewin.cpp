@@ -376,3 +376,107 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 DWORD WINAPI GetLastError() { return Get().lastError; }
+
+// DLL loading, the program's own file and its signature check.
+namespace fakewin {
+namespace {
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
+    Record("SetDefaultDllDirectories(" + Hex(flags) + ")");
+    return Get().setDefaultDllDirectoriesResult;
+}
+
+BOOL WINAPI SetDllDirectoryA(LPCSTR path) {
+    Record("SetDllDirectoryA(" + Quote(path) + ")");
+    return TRUE;
+}
+
+LONG WINAPI WinVerifyTrust(HWND window, GUID* action, LPVOID parameters) {
+    static const GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0,
+                                          {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+    WINTRUST_DATA& data = *static_cast<WINTRUST_DATA*>(parameters);
+    Record("WinVerifyTrust(" + std::to_string(data.dwStateAction) + ")");
+    TrustCall call{window, std::memcmp(action, &kGenericVerifyV2, sizeof(GUID)) == 0,
+                   data.dwUIChoice, data.fdwRevocationChecks, data.dwUnionChoice,
+                   data.dwStateAction, data.dwProvFlags, nullptr, "", data.hWVTStateData};
+    if (data.dwUnionChoice == WTD_CHOICE_FILE && data.pFile &&
+        data.pFile->cbStruct == sizeof(WINTRUST_FILE_INFO)) {
+        call.file = data.pFile->hFile;
+        for (LPCWSTR c = data.pFile->pcwszFilePath; c && *c; ++c) {
+            call.path += static_cast<char>(*c);
+        }
+    }
+    Get().trustCalls.push_back(call);
+    if (data.cbStruct != sizeof(WINTRUST_DATA)) return static_cast<LONG>(0x80070057u);
+    // The verification keeps its state for the closing call to release.
+    if (data.dwStateAction == WTD_STATEACTION_VERIFY) {
+        data.hWVTStateData = reinterpret_cast<HANDLE>(0x7200);
+        return Get().trustResult;
+    }
+    if (data.dwStateAction == WTD_STATEACTION_CLOSE) data.hWVTStateData = nullptr;
+    return 0;
+}
+
+template <typename Function>
+FARPROC AsFarProc(Function function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace
+}  // namespace fakewin
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    fakewin::Record("GetModuleHandleA(" + fakewin::Quote(name) + ")");
+    return name && std::string(name) == "kernel32.dll" ? fakewin::Kernel32() : nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    fakewin::Record("GetProcAddress(" + fakewin::Hex(module) + ", " + fakewin::Quote(name) + ")");
+    const std::string function = name ? name : "";
+    if (module == fakewin::Kernel32()) {
+        if (function == "SetDefaultDllDirectories" && Get().hasSetDefaultDllDirectories) {
+            return fakewin::AsFarProc(&fakewin::SetDefaultDllDirectories);
+        }
+        if (function == "SetDllDirectoryA" && Get().hasSetDllDirectory) {
+            return fakewin::AsFarProc(&fakewin::SetDllDirectoryA);
+        }
+    }
+    if (module == fakewin::Wintrust() && function == "WinVerifyTrust") {
+        return fakewin::AsFarProc(&fakewin::WinVerifyTrust);
+    }
+    return nullptr;
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE, DWORD flags) {
+    fakewin::Record("LoadLibraryExA(" + fakewin::Quote(path) + ", " + fakewin::Hex(flags) + ")");
+    if (Get().wintrustMissing || !path || path != Get().systemDirectory + "\\wintrust.dll") {
+        Get().lastError = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    ++Get().loadedLibraries;
+    return fakewin::Wintrust();
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    fakewin::Record("FreeLibrary(" + fakewin::Hex(module) + ")");
+    if (module != fakewin::Wintrust()) return FALSE;
+    --Get().loadedLibraries;
+    return TRUE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD, HANDLE) {
+    fakewin::Record("CreateFileA(" + fakewin::Quote(path) + ", " + fakewin::Hex(access) + ", " +
+                    fakewin::Hex(share) + ", " + std::to_string(disposition) + ")");
+    HANDLE handle = Get().fileHandle;
+    struct stat info;
+    if (Get().createFileError) {
+        Get().lastError = *Get().createFileError;
+        handle = INVALID_HANDLE_VALUE;
+    } else if (disposition == OPEN_EXISTING && (!path || ::stat(path, &info) != 0)) {
+        Get().lastError = ERROR_FILE_NOT_FOUND;
+        handle = INVALID_HANDLE_VALUE;
+    }
+    Get().createdFiles.push_back({path ? path : "", access, share, disposition, handle});
+    return handle;
+}

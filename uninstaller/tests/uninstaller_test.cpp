@@ -150,7 +150,15 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
     const std::vector<std::string> lookup = {"SHGetMalloc", "SHGetSpecialFolderLocation",
                                              "SHGetPathFromIDListA", "IMalloc::Free",
                                              "IMalloc::Release"};
-    std::vector<std::string> expected = {"GetVersionExA", "GetModuleFileNameA", "GetTempPathA",
+    // The DLL search restricted, the own file held and checked through
+    // wintrust from the system directory, before anything else.
+    std::vector<std::string> expected = {"GetModuleHandleA", "GetProcAddress",
+                                         "SetDefaultDllDirectories", "GetVersionExA",
+                                         "GetModuleFileNameA", "CreateFileA",
+                                         "GetSystemDirectoryA", "GetModuleHandleA",
+                                         "GetProcAddress", "LoadLibraryExA", "GetProcAddress",
+                                         "WinVerifyTrust", "WinVerifyTrust", "FreeLibrary",
+                                         "GetTempPathA",
                                          "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
                                          "GetFileAttributesA", "MoveFileExA", "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
                                          "DeleteFileA", "GetSystemDirectoryA",
@@ -162,7 +170,7 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
                                      "GetTempPathA", "CreateProcessA", "SetThreadPriority",
                                      "GetCurrentThread", "SetThreadPriority", "GetCurrentProcess",
                                      "SetPriorityClass", "ResumeThread", "CloseHandle",
-                                     "CloseHandle"});
+                                     "CloseHandle", "CloseHandle"});
     EXPECT_EQ(expected, CallNames());
     const auto& calls = fakewin::Get().calls;
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "GetVersionExA(148)"));
@@ -173,6 +181,58 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
                                      "WaitForSingleObject(0x3000, 4294967295)"));
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
                                      "SHGetSpecialFolderLocation(0x0, 2)"));
+}
+
+// The own file is held, shared for reading only, from before the check
+// until the cleaner has been read out of it. A signature whose digest does
+// not match, or a file that someone holds for writing, changes nothing: not
+// the screen saver setting, no file, no start. Any other outcome goes on.
+TEST_F(UninstallerTest, ADamagedSignedFileChangesNothingAndEveryOtherOutcomeGoesOn) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"trusted", [] { fakewin::Get().trustResult = 0; }, false},
+        {"TRUST_E_NOSIGNATURE", [] {}, false},
+        {"CERT_E_UNTRUSTEDROOT", [] { fakewin::Get().trustResult = 0x800B0109u; }, false},
+        {"no wintrust", [] { fakewin::Get().wintrustMissing = true; }, false},
+        {"TRUST_E_BAD_DIGEST", [] { fakewin::Get().trustResult = 0x80096010u; }, true},
+        {"held for writing", [] { fakewin::Get().createFileError = ERROR_SHARING_VIOLATION; },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        if (c.stops) {
+            EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
+            EXPECT_FALSE(Called("GetTempPathA") || Called("RegCreateKeyExA") ||
+                         Called("MoveFileExA") || Called("ShellExecuteExA"));
+            EXPECT_FALSE(fs::exists(CopyPath()) || SelfDeletionStarted());
+        } else {
+            EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+            EXPECT_TRUE(SelfDeletionStarted());
+        }
+        EXPECT_EQ(0, fakewin::Get().loadedLibraries);
+    }
+
+    ResetStandIn();
+    Run();
+    const auto& opened = fakewin::Get().createdFiles;
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ("uninstaller.exe", opened[0].path);
+    EXPECT_EQ((std::vector<DWORD>{GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING}),
+              (std::vector<DWORD>{opened[0].access, opened[0].share, opened[0].disposition}));
+    ASSERT_EQ(2u, fakewin::Get().trustCalls.size());
+    EXPECT_EQ(opened[0].handle, fakewin::Get().trustCalls[0].file);
+    const auto& calls = fakewin::Get().calls;
+    const auto moved = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+        return call.rfind("MoveFileExA", 0) == 0;
+    });
+    EXPECT_NE(calls.end(), std::find(moved, calls.end(), "CloseHandle(0x6000)"));
 }
 
 TEST_F(UninstallerTest, OnlyWindowsNtIsSupported) {
@@ -187,7 +247,9 @@ TEST_F(UninstallerTest, OnlyWindowsNtIsSupported) {
         EXPECT_TRUE(IsUnsupportedOs());
         EXPECT_EQ(0, Run());
         EXPECT_EQ((BoxList{{kUnsupported, kTitle, 0u}}), Boxes());
-        EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "GetVersionExA", "MessageBoxA"}),
+        EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "GetModuleHandleA", "GetProcAddress",
+                                            "SetDefaultDllDirectories", "GetVersionExA",
+                                            "MessageBoxA"}),
                   CallNames());
     }
 }
@@ -234,7 +296,9 @@ TEST_F(UninstallerTest, AStartWithoutAProcessHandleIsReportedAndTheCopyDeleted) 
     EXPECT_EQ("cleaner bytes", m_startedCopy);
     EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
     EXPECT_FALSE(fs::exists(CopyPath()));
-    EXPECT_FALSE(Called("WaitForSingleObject") || Called("CloseHandle") || Called("SHGetMalloc"));
+    EXPECT_FALSE(Called("WaitForSingleObject") || Called("SHGetMalloc"));
+    // The own file's handle alone is closed.
+    EXPECT_EQ(std::vector<HANDLE>{fakewin::Get().fileHandle}, fakewin::Get().closedHandles);
     EXPECT_FALSE(SelfDeletionStarted());
 }
 

@@ -10,6 +10,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <windows.h>
+#include <wintrust.h>
 
 namespace fakewin {
 
@@ -41,6 +42,23 @@ struct CreateProcessCall {
     BOOL inheritHandles;
     DWORD creationFlags;
     STARTUPINFOA startup;  // as handed in
+};
+
+// DLL loading, the program's own file and its signature check.
+struct CreateFileCall {
+    std::string path;
+    DWORD access, share, disposition;
+    HANDLE handle;  // what the call returned
+};
+
+// One WinVerifyTrust call, its parameter blocks as handed in.
+struct TrustCall {
+    HWND window;
+    bool genericVerifyV2;  // the action is WINTRUST_ACTION_GENERIC_VERIFY_V2
+    DWORD uiChoice, revocationChecks, unionChoice, stateAction, provFlags;
+    HANDLE file;
+    std::string path;  // the wide path, as ASCII
+    HANDLE stateData;  // hWVTStateData as handed in
 };
 
 // What the stand-in returns, and what it saw. Reset() restores the defaults
@@ -125,11 +143,36 @@ struct State {
     // in which case it fails with it.
     std::optional<DWORD> fileAttributesError;
     DWORD lastError = 0;
+
+    // DLL loading, the program's own file and its signature check.
+    // GetProcAddress finds these two kernel32 functions only when true;
+    // SetDefaultDllDirectories returns setDefaultDllDirectoriesResult.
+    bool hasSetDefaultDllDirectories = true;
+    bool hasSetDllDirectory = true;
+    BOOL setDefaultDllDirectoriesResult = TRUE;
+    // LoadLibraryExA loads the system directory's wintrust.dll by its full
+    // path alone, unless it is missing; loadedLibraries counts what is not
+    // freed yet.
+    bool wintrustMissing = false;
+    int loadedLibraries = 0;
+    // CreateFileA fails with createFileError when set, else opens an
+    // existing host file (ERROR_FILE_NOT_FOUND otherwise) and hands out
+    // fileHandle.
+    std::optional<DWORD> createFileError;
+    HANDLE fileHandle = reinterpret_cast<HANDLE>(0x6000);
+    std::vector<CreateFileCall> createdFiles;
+    // WinVerifyTrust's result for WTD_STATEACTION_VERIFY (by default that
+    // of an unsigned file, TRUST_E_NOSIGNATURE), and every call seen.
+    LONG trustResult = static_cast<LONG>(0x800B0100u);
+    std::vector<TrustCall> trustCalls;
 };
 
 // The pseudo handles that GetCurrentProcess and GetCurrentThread return.
 inline HANDLE CurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
 inline HANDLE CurrentThread() { return reinterpret_cast<HANDLE>(-2); }
+// The modules that GetModuleHandleA and LoadLibraryExA hand out.
+inline HMODULE Kernel32() { return reinterpret_cast<HMODULE>(0x7000); }
+inline HMODULE Wintrust() { return reinterpret_cast<HMODULE>(0x7100); }
 
 State& Get();
 void Reset();
