@@ -1,0 +1,40 @@
+// rename_probe PATH MILLISECONDS: prints "held" once it watches, then waits
+// (at most that long) until an extraction into the system directory is
+// under way, a file whose name ends in "~" being there, and at that moment
+// tries, as a second process of the user would, to rename PATH out of the
+// way. Prints "refused ERROR" (exit 0) or "renamed" (exit 1, after putting
+// the file back), or "timeout" (exit 2).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char** argv) {
+    if (argc != 3) return 3;
+    char system[MAX_PATH];
+    if (GetSystemDirectoryA(system, MAX_PATH) == 0) return 3;
+    const std::string pattern = std::string(system) + "\\*~";
+    const std::string moved = std::string(argv[1]) + ".moved";
+    std::puts("held");
+    std::fflush(stdout);
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < static_cast<DWORD>(std::atoi(argv[2]))) {
+        WIN32_FIND_DATAA found;
+        const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            Sleep(1);
+            continue;
+        }
+        FindClose(search);
+        if (MoveFileA(argv[1], moved.c_str())) {
+            MoveFileA(moved.c_str(), argv[1]);
+            std::puts("renamed");
+            return 1;
+        }
+        std::printf("refused %lu\n", GetLastError());
+        return 0;
+    }
+    std::puts("timeout");
+    return 2;
+}
