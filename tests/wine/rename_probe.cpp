@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     if (GetSystemDirectoryA(system, MAX_PATH) == 0) return 3;
     const std::string pattern = std::string(system) + "\\*~";
     const std::string moved = std::string(argv[1]) + ".moved";
+    // Ahead of the installer whenever both want a processor.
+    SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
     std::puts("held");
     std::fflush(stdout);
     const DWORD start = GetTickCount();
@@ -23,7 +25,7 @@ int main(int argc, char** argv) {
         WIN32_FIND_DATAA found;
         const HANDLE search = FindFirstFileA(pattern.c_str(), &found);
         if (search == INVALID_HANDLE_VALUE) {
-            Sleep(1);
+            Sleep(0);  // no timer wait: the window lasts only as long as a write
             continue;
         }
         FindClose(search);
