@@ -106,9 +106,11 @@ def rename_watched(test):
 
 
 def rename_refused(test):
-    # 32: ERROR_SHARING_VIOLATION.
+    # 32: ERROR_SHARING_VIOLATION. Writing is refused too: the file can
+    # neither be swapped nor changed in place.
     output = test.probe.communicate()[0]
-    test.assertEqual((b"refused 32", 0), (output.strip(), test.probe.returncode))
+    test.assertEqual((["rename refused 32", "write refused 32"], 0),
+                     (output.decode().splitlines(), test.probe.returncode))
 
 
 CASES = [
@@ -137,8 +139,9 @@ CASES = [
          [BROKEN_INSTALLER], {}, setting_kept),
     Case("signed uninstaller damaged", "signed uninstall", flipped(CLEANER_NAME),
          [BROKEN_INSTALLER], {}, setting_kept),
-    # The installer holds its own file: it cannot be swapped under it.
-    Case("installer renamed while it runs", "install", rename_watched, [],
+    # While the installer reads its archive, its file can be neither
+    # renamed nor written.
+    Case("installer renamed or written while it reads", "install", rename_watched, [],
          {SAVER: BIG_SAVER_BYTES, INSTALLED: NEW_UNINSTALLER}, rename_refused),
 ]
 

@@ -2,8 +2,9 @@
 // (at most that long) until an extraction into the system directory is
 // under way, a file whose name ends in "~" being there, and at that moment
 // tries, as a second process of the user would, to rename PATH out of the
-// way. Prints "refused ERROR" (exit 0) or "renamed" (exit 1, after putting
-// the file back), or "timeout" (exit 2).
+// way and to open it for writing. Prints one line per try, "refused ERROR"
+// or "allowed" (a renamed file is put back), and exits with 0 when both were
+// refused, 1 otherwise, 2 when no extraction was seen in time.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,13 +30,25 @@ int main(int argc, char** argv) {
             continue;
         }
         FindClose(search);
+        bool refused = true;
         if (MoveFileA(argv[1], moved.c_str())) {
             MoveFileA(moved.c_str(), argv[1]);
-            std::puts("renamed");
-            return 1;
+            std::puts("rename allowed");
+            refused = false;
+        } else {
+            std::printf("rename refused %lu\n", GetLastError());
         }
-        std::printf("refused %lu\n", GetLastError());
-        return 0;
+        const HANDLE file =
+            CreateFileA(argv[1], GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            std::puts("write allowed");
+            refused = false;
+        } else {
+            std::printf("write refused %lu\n", GetLastError());
+        }
+        return refused ? 0 : 1;
     }
     std::puts("timeout");
     return 2;
