@@ -188,12 +188,9 @@ TEST_F(InstallerTest, ADamagedSignedFileInstallsNothingAndEveryOtherOutcomeGoesO
         SCOPED_TRACE(c.name);
         fs::remove(Destination(kScreenSaver));
         fs::remove(Destination(kUninstaller));
+        fakewin::Reset();
+        fakewin::Get().systemDirectory = m_system.string();
         Package({Entry(kScreenSaver, "s"), Entry(kUninstaller, "u")});
-        fakewin::Get().messageBoxes.clear();
-        fakewin::Get().calls.clear();
-        fakewin::Get().trustResult = 0x800B0100u;
-        fakewin::Get().wintrustMissing = false;
-        fakewin::Get().createFileError.reset();
         c.arrange();
         EXPECT_EQ(0, Run());
         EXPECT_EQ(!c.stops, Installed(kScreenSaver));
