@@ -54,15 +54,29 @@ protected:
         fakewin::Get().programsFolder = kPrograms;
         UseTempDir(uninstaller_test::TempDirWithSeparator("temp"));
         // The cleaner's copy must be in place while it runs.
-        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) {
-            m_startedCopy = ReadFile(info.lpFile);
-        };
+        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
         Package({Entry(kCleaner, "cleaner bytes")});
     }
 
     void UseTempDir(const std::string& dir) {
         m_temp = dir;
         fakewin::Get().tempPath = dir;
+    }
+
+    // The copy's bytes and how it is held open while the cleaner starts.
+    void Started(const SHELLEXECUTEINFOA& info) {
+        m_startedCopy = ReadFile(fakewin::Get().elevated ? HostPath(info.lpFile) : info.lpFile);
+        m_heldModes.clear();
+        for (const auto& open : fakewin::Get().openFiles) {
+            if (open.second.path == HostPath(info.lpFile)) {
+                m_heldModes.emplace_back(open.second.access, open.second.share);
+            }
+        }
+    }
+
+    static std::string HostPath(std::string path) {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return path;
     }
 
     // A relative own path: the batch is then named after it in the temp dir.
@@ -78,6 +92,15 @@ protected:
         fakewin::Get().deleteHostFiles = true;
         fakewin::Get().tempPath = m_temp;
         fakewin::Get().modulePath = "uninstaller.exe";
+        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
+    }
+
+    // Elevated, with a Windows folder of the test's own whose Temp exists
+    // when asked for.
+    void Elevate(bool withTemp = true) {
+        fakewin::Get().elevated = true;
+        fakewin::Get().windowsDirectory = fs::absolute("win").string();
+        if (withTemp) fs::create_directories("win/Temp");
     }
 
     int Run() { return WinMain(nullptr, nullptr, const_cast<LPSTR>("/x"), 1); }
@@ -113,7 +136,10 @@ protected:
 
     std::string m_temp;
     std::string m_startedCopy;
+    std::vector<std::pair<DWORD, DWORD>> m_heldModes;  // (access, share)
 };
+
+const std::vector<std::pair<DWORD, DWORD>> kHeldForReading = {{GENERIC_READ, FILE_SHARE_READ}};
 
 TEST_F(UninstallerTest, FullRunRemovesEverythingAndReportsCompletion) {
     EXPECT_EQ(0, Run());
@@ -135,9 +161,14 @@ TEST_F(UninstallerTest, FullRunRemovesEverythingAndReportsCompletion) {
     EXPECT_FALSE(start.parameters || start.directory);
     EXPECT_EQ(1, start.nShow);  // SW_SHOWNORMAL
     EXPECT_EQ("cleaner bytes", m_startedCopy);
+    // Held open without write or delete sharing while the cleaner starts.
+    EXPECT_EQ(kHeldForReading, m_heldModes);
     EXPECT_FALSE(fs::exists(CopyPath()));
+    EXPECT_TRUE(fakewin::Get().openFiles.empty());
 
-    EXPECT_EQ((std::vector<std::string>{CopyPath(), kShortcut}), fakewin::Get().deletedFiles);
+    // A copy left by an earlier run first, then the copy of this one.
+    EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath(), kShortcut}),
+              fakewin::Get().deletedFiles);
     EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
     EXPECT_EQ(0, fakewin::Get().liveIdLists);
     EXPECT_EQ(0, fakewin::Get().allocatorReferences);
@@ -150,22 +181,32 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
     const std::vector<std::string> lookup = {"SHGetMalloc", "SHGetSpecialFolderLocation",
                                              "SHGetPathFromIDListA", "IMalloc::Free",
                                              "IMalloc::Release"};
-    std::vector<std::string> expected = {"GetVersionExA", "GetModuleFileNameA", "GetTempPathA",
-                                         "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
-                                         "GetFileAttributesA", "MoveFileExA", "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
-                                         "DeleteFileA", "GetSystemDirectoryA",
-                                         "GetFileAttributesA"};
+    // The copy: made new and written, bridged to a handle that only reads
+    // and shares only reading, read back; held until the cleaner has ended.
+    std::vector<std::string> expected = {
+        "GetVersionExA", "GetModuleFileNameA", "GetCurrentProcess", "OpenProcessToken",
+        "GetTokenInformation", "CloseHandle", "GetTempPathA", "RegCreateKeyExA",
+        "RegQueryValueExA", "GetSystemDirectoryA", "GetSystemWow64DirectoryA", "RegSetValueExA",
+        "RegCloseKey", "DeleteFileA", "CreateFileA", "WriteFile", "CreateFileA", "CloseHandle",
+        "CreateFileA", "CloseHandle", "ReadFile", "ReadFile", "ShellExecuteExA",
+        "WaitForSingleObject", "CloseHandle", "CloseHandle", "DeleteFileA", "GetSystemDirectoryA",
+        "GetFileAttributesA"};
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.push_back("DeleteFileA");
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.insert(expected.end(), {"RemoveDirectoryA", "MessageBoxA", "GetModuleFileNameA",
-                                     "GetTempPathA", "CreateProcessA", "SetThreadPriority",
+                                     "GetTempPathA", "CreateFileA", "WriteFile", "CloseHandle",
+                                     "CreateProcessA", "SetThreadPriority",
                                      "GetCurrentThread", "SetThreadPriority", "GetCurrentProcess",
                                      "SetPriorityClass", "ResumeThread", "CloseHandle",
                                      "CloseHandle"});
     EXPECT_EQ(expected, CallNames());
     const auto& calls = fakewin::Get().calls;
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "GetVersionExA(148)"));
+    const std::string copy = "\"" + CopyPath() + "\", ";
+    for (const std::string open : {"0x40000000, 0x1, 1)", "0x80000000, 0x3, 3)", "0x80000000, 0x1, 3)"}) {
+        EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "CreateFileA(" + copy + open));
+    }
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
                                      "RegCreateKeyExA(0x80000001, \"Control Panel\\Desktop\", 0, "
                                      "\"\", 0x0, 0xf003f, 0x0)"));
@@ -213,7 +254,8 @@ TEST_F(UninstallerTest, AFailedExtractionEndsTheRunAfterItsOwnMessage) {
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
     EXPECT_EQ(1u, fakewin::Get().registryWrites.size());
-    EXPECT_FALSE(Called("ShellExecuteExA") || Called("DeleteFileA") || Called("SHGetMalloc"));
+    EXPECT_FALSE(Called("ShellExecuteExA") || Called("SHGetMalloc"));
+    EXPECT_FALSE(fs::exists(CopyPath()));
     EXPECT_FALSE(SelfDeletionStarted());
 }
 
@@ -221,7 +263,7 @@ TEST_F(UninstallerTest, AFailedStartIsReportedAndTheCopyDeleted) {
     fakewin::Get().shellExecuteFails = true;
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kCannotStart, kErrorTitle, 0x51000u}}), Boxes());
-    EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+    EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
     EXPECT_FALSE(fs::exists(CopyPath()));
     EXPECT_FALSE(Called("WaitForSingleObject") || Called("SHGetMalloc"));
     EXPECT_FALSE(SelfDeletionStarted());
@@ -232,9 +274,11 @@ TEST_F(UninstallerTest, AStartWithoutAProcessHandleIsReportedAndTheCopyDeleted) 
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kNoHandle, kErrorTitle, 0x51000u}}), Boxes());
     EXPECT_EQ("cleaner bytes", m_startedCopy);
-    EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+    EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
     EXPECT_FALSE(fs::exists(CopyPath()));
-    EXPECT_FALSE(Called("WaitForSingleObject") || Called("CloseHandle") || Called("SHGetMalloc"));
+    EXPECT_FALSE(Called("WaitForSingleObject") || Called("SHGetMalloc"));
+    const auto& closed = fakewin::Get().closedHandles;
+    EXPECT_EQ(closed.end(), std::find(closed.begin(), closed.end(), nullptr));
     EXPECT_FALSE(SelfDeletionStarted());
 }
 
@@ -256,7 +300,7 @@ TEST_F(UninstallerTest, AScreenSaverThatStaysStopsTheRunWithAnError) {
         failures[i]();
         EXPECT_EQ(0, Run());
         EXPECT_EQ((BoxList{{kNotRemoved, kErrorTitle, 0x51000u}}), Boxes());
-        EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+        EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
         EXPECT_FALSE(Called("SHGetMalloc") || Called("RemoveDirectoryA") || SelfDeletionStarted());
     }
 }
@@ -281,7 +325,7 @@ TEST_F(UninstallerTest, WithoutTheProgramsFolderTheShortcutAndFolderAreLeftAlone
         failures[i]();
         EXPECT_EQ("", GetProgramsFolderPath());
         EXPECT_EQ(0, Run());
-        EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+        EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
         EXPECT_TRUE(fakewin::Get().removedDirectories.empty());
         EXPECT_EQ(0, fakewin::Get().liveIdLists);
         EXPECT_EQ(0, fakewin::Get().allocatorReferences);
