@@ -184,8 +184,13 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
     fakewin::Record("DeleteFileA(" + fakewin::Quote(path) + ")");
     Get().deletedFiles.push_back(path ? path : "");
     // A file held open without delete sharing stays.
-    if (fakewin::SharingViolation(fakewin::HostPath(path), DELETE, 0)) return FALSE;
-    if (Get().deleteHostFiles && path) return std::remove(fakewin::HostPath(path).c_str()) == 0;
+    // Windows opens it for deletion sharing everything.
+    if (fakewin::SharingViolation(fakewin::HostPath(path), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        return FALSE;
+    }
+    // Never a folder, as on Windows.
+    if (Get().deleteHostFiles && path) return ::unlink(fakewin::HostPath(path).c_str()) == 0;
     return TRUE;
 }
 
@@ -242,6 +247,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
     fakewin::Record("CloseHandle(" + fakewin::Hex(handle) + ")");
     Get().closedHandles.push_back(handle);
+    if (handle == reinterpret_cast<HANDLE>(0x6000)) --Get().openTokens;
     const auto file = Get().openFiles.find(handle);
     if (file != Get().openFiles.end()) {
         ::close(file->second.fd);

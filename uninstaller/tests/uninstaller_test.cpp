@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -364,6 +365,214 @@ TEST_F(UninstallerTest, PathsThatDoNotFitStopTheRunBeforeAnyChange) {
         EXPECT_EQ((BoxList{{messages[i], kTitle, 0u}}), Boxes());
         EXPECT_FALSE(Called("RegCreateKeyExA") || Called("ShellExecuteExA"));
         EXPECT_FALSE(fs::exists(fitting + kCleaner));
+    }
+}
+
+// Elevated, the copy and the deletion batch go to a new folder under the
+// Windows folder's Temp that only SYSTEM and the Administrators can change;
+// every file there is made new, and the batch removes the folder last.
+TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn) {
+    Elevate();
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+    const auto& made = fakewin::Get().createdDirectories;
+    ASSERT_EQ(1u, made.size());
+    const std::string folder = made[0].first;
+    const std::string temp = fakewin::Get().windowsDirectory + "\\Temp\\";
+    EXPECT_EQ(temp, folder.substr(0, temp.size()));
+    EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", made[0].second);
+    EXPECT_EQ(0, fakewin::Get().liveDescriptors);
+    EXPECT_FALSE(Called("GetTempPathA"));
+
+    ASSERT_EQ(1u, fakewin::Get().shellExecutes.size());
+    EXPECT_EQ(folder + "\\" + kCleaner, fakewin::Get().shellExecutes[0].file);
+    EXPECT_EQ("cleaner bytes", m_startedCopy);
+    EXPECT_EQ(kHeldForReading, m_heldModes);
+    // Made new (1), or opened where this run made it (3); never replaced (2).
+    std::vector<std::string> opens;
+    for (const std::string& call : fakewin::Get().calls) {
+        if (call.rfind("CreateFileA(\"" + folder, 0) == 0) opens.push_back(call.substr(call.size() - 2));
+    }
+    EXPECT_EQ((std::vector<std::string>{"1)", "3)", "3)", "1)"}), opens);
+
+    // Left for the batch: the batch alone, which ends by removing the folder.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(HostPath(folder))) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(std::vector<std::string>{"uninstaller.bat"}, left);
+    const std::string batch = ReadFile(HostPath(folder) + "/uninstaller.bat");
+    const std::string last = "\r\nrmdir /s /q \"" + folder + "\"";
+    EXPECT_EQ(last, batch.substr(batch.size() - std::min(batch.size(), last.size())));
+    EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
+    EXPECT_EQ(0, fakewin::Get().openTokens);
+}
+
+// Not elevated, or where elevation cannot be told: TEMP as before, the copy
+// held the same way.
+TEST_F(UninstallerTest, WithoutElevationTheCopyIsHeldInTemp) {
+    for (bool tokenFails : {false, true}) {
+        SCOPED_TRACE(tokenFails);
+        ResetStandIn();
+        fakewin::Get().elevated = true;
+        fakewin::Get().tokenQueryFails = tokenFails;
+        if (!tokenFails) fakewin::Get().elevated = false;
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+        EXPECT_TRUE(fakewin::Get().createdDirectories.empty());
+        EXPECT_EQ(CopyPath(), fakewin::Get().shellExecutes.at(0).file);
+        EXPECT_EQ(kHeldForReading, m_heldModes);
+        EXPECT_EQ(0, fakewin::Get().openTokens);
+    }
+}
+
+// Every way out of an elevated run leaves nothing in the Windows folder's
+// Temp but what the batch removes.
+TEST_F(UninstallerTest, ElevatedWaysOutLeaveNothingBehind) {
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string box;
+    } cases[] = {
+        {"start failed", [] { fakewin::Get().shellExecuteFails = true; }, kCannotStart},
+        {"no process handle", [] { fakewin::Get().startedProcess = nullptr; }, kNoHandle},
+        {"screen saver stays", [] { fakewin::Get().systemDirectoryResult = 0u; }, kNotRemoved},
+        {"batch not started", [] { fakewin::Get().createProcessFails = true; }, kCompleted},
+        {"copy changed between handles",
+         [] {
+             fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
+                 if (share == (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+                     tamarin_test::WriteFile(HostPath(path), "planted bytes");
+                 }
+             };
+         },
+         kCannotWriteText},
+        // Last: the library keeps what it found of the program's archive.
+        {"no archive", [] { tamarin_test::WriteFile("uninstaller.exe", "MZ only"); },
+         kBrokenInstallerText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        Package({Entry(kCleaner, "cleaner bytes")});
+        Elevate();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        ASSERT_EQ(1u, fakewin::Get().messageBoxes.size());
+        EXPECT_EQ(c.box, fakewin::Get().messageBoxes[0].text);
+        EXPECT_EQ(1u, fakewin::Get().createdDirectories.size());
+        EXPECT_TRUE(fs::is_empty("win/Temp"));
+        EXPECT_TRUE(fakewin::Get().openFiles.empty());
+    }
+}
+
+// No folder of its own, no removal: never TEMP instead.
+TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        size_t tries;
+    } cases[] = {
+        {"no Temp in the Windows folder", [] {}, 1},
+        {"every name taken", [] { fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS; }, 16},
+        {"no Windows folder", [] { fakewin::Get().windowsDirectoryResult = 0u; }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        Elevate(false);
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCannotWriteText, kTitle, 0u}}), Boxes());
+        std::vector<std::string> names;
+        for (const auto& made : fakewin::Get().createdDirectories) names.push_back(made.first);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(c.tries, std::unique(names.begin(), names.end()) - names.begin());
+        EXPECT_FALSE(Called("GetTempPathA") || Called("RegCreateKeyExA") || Called("CreateFileA"));
+        EXPECT_EQ(0, fakewin::Get().liveDescriptors);
+        EXPECT_FALSE(fs::exists("win"));
+    }
+}
+
+const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
+
+// The copy is written only as a new file and started only as written.
+TEST_F(UninstallerTest, ACopyThatIsNotOursAloneIsRefused) {
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        bool copyLeft;
+    } cases[] = {
+        {"a folder at its name", [this] { fs::create_directories(CopyPath()); }, true},
+        {"bytes added between the handles",
+         [] {
+             fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
+                 if (share == (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+                     tamarin_test::WriteFile(path, "cleaner bytes and more");
+                 }
+             };
+         },
+         false},
+        // Another process that opened it for writing once the write handle
+        // was closed, and keeps it open.
+        {"held for writing by another process",
+         [] {
+             fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
+                 if (share != (FILE_SHARE_READ | FILE_SHARE_WRITE)) return;
+                 fakewin::Get().openFiles[kOtherProcess] = {path, GENERIC_WRITE, 7, -1};
+             };
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCannotWriteText, kTitle, 0u}}), Boxes());
+        EXPECT_FALSE(Called("ShellExecuteExA"));
+        EXPECT_EQ(c.copyLeft, fs::exists(CopyPath()));
+        fakewin::Get().openFiles.erase(kOtherProcess);
+        fs::remove_all(CopyPath());
+        EXPECT_TRUE(fakewin::Get().openFiles.empty());
+    }
+}
+
+// The setting is cleared only when it names our screen saver in the system
+// directory, in any case, long or short; any other choice stays.
+TEST_F(UninstallerTest, OnlyOurScreenSaverSettingIsCleared) {
+    const std::string ours = "C:\\Windows\\system32\\Kobaru_Senryu_2014.scr";
+    const std::string shortOurs = "C:\\Windows\\system32\\KOBARU~1.SCR";
+    const struct {
+        std::optional<std::string> value;
+        DWORD type;
+        bool cleared;
+    } cases[] = {
+        {ours, REG_SZ, true},
+        {"c:\\WINDOWS\\SYSTEM32\\kobaru_senryu_2014.SCR", REG_SZ, true},
+        {shortOurs, REG_SZ, true},
+        {"c:\\windows\\system32\\kobaru~1.scr", REG_SZ, true},
+        {"C:\\Windows\\SysWOW64\\KOBARU_SENRYU_2014.scr", REG_SZ, true},
+        {"C:\\Windows\\system32\\Mystify.scr", REG_SZ, false},
+        {"C:\\Windows\\system32\\KOBARU~2.SCR", REG_SZ, false},
+        {"C:\\Users\\u\\Kobaru_Senryu_2014.scr", REG_SZ, false},
+        {ours + " ", REG_SZ, false},
+        {"Kobaru_Senryu_2014.scr", REG_SZ, false},
+        {"", REG_SZ, false},
+        {ours, REG_EXPAND_SZ, false},
+        {std::nullopt, REG_SZ, false},
+        {std::string(400, 'x'), REG_SZ, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.value_or("(absent)"));
+        fakewin::Reset();
+        fakewin::Get().wow64Directory = "C:\\Windows\\SysWOW64";
+        fakewin::Get().shortPaths[ours] = shortOurs;
+        fakewin::Get().screenSaver = c.value;
+        fakewin::Get().screenSaverType = c.type;
+        EXPECT_FALSE(ResetScreenSaverSetting());
+        EXPECT_EQ(c.cleared ? 1u : 0u, fakewin::Get().registryWrites.size());
+        EXPECT_EQ(0, fakewin::Get().openKeys);
     }
 }
 
