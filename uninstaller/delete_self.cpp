@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "system_directory.h"
+
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA must have its 32-bit layout");
 #endif
@@ -111,19 +113,24 @@ void DeleteSelf(const std::string& ownFolder) {
     std::memcpy(batchPath + tempLength + baseLength, ".bat", 5);
     std::memcpy(pifPath + tempLength + baseLength, ".pif", 5);
 
-    // The last line deletes the batch itself or, in a folder of its own,
-    // the whole folder: cmd finds nothing more to read and ends.
-    std::string last = batchPath;
+    // The last line deletes the batch itself. A folder of its own is
+    // removed whole, by a second command interpreter started without
+    // waiting: the one running the batch may keep the file open until it
+    // ends (Wine's does), so the folder is removed again a few seconds on.
+    // Its name holds no "%", which that second interpreter would expand.
     const char* lastCommand = "\"\r\ndel \"";
+    std::string lastPath = batchPath;
+    std::string tail = "\"";
     if (!ownFolder.empty()) {
-        last = ownFolder.substr(0, ownFolder.size() - (ownFolder.back() == '\\' ? 1 : 0));
-        lastCommand = "\"\r\nrmdir /s /q \"";
+        lastPath = ownFolder.substr(0, ownFolder.size() - (ownFolder.back() == '\\' ? 1 : 0));
+        lastCommand = "\"\r\nstart \"\" /b cmd /s /c \"ping -n 2 127.0.0.1 >nul & rmdir /s /q \"";
+        tail = "\" 2>nul & ping -n 4 127.0.0.1 >nul & rmdir /s /q \"" + lastPath + "\" 2>nul\"";
     }
     // Text and paths in turn. cmd expands "%" in batch lines: in the paths
     // every "%" is doubled, so that del gets the very name and no other.
     const char* const parts[] = {KOBARU_BATCH_HEAD "del \"", exePath, "\"\r\nif exist \"", exePath,
                                  "\"" KOBARU_BATCH_BOUND "del \"", pifPath, lastCommand,
-                                 last.c_str(), "\""};
+                                 lastPath.c_str(), tail.c_str()};
     std::string ansi;
     for (size_t i = 0; i < sizeof parts / sizeof parts[0]; ++i) {
         for (const char* c = parts[i]; *c != '\0'; ++c) {
@@ -166,8 +173,13 @@ void DeleteSelf(const std::string& ownFolder) {
     // Suspended, so that its priority is lowered before it runs a line.
     // When it cannot start, nothing will ever run the batch: the remover
     // leaves nothing behind.
+    // Elevated, the batch runs in the system directory: cmd looks for the
+    // programs it starts (ping, cmd) in its current folder first.
+    const std::string systemDirectory = ownFolder.empty() ? std::string() : GetSystemDirectoryPath();
+    if (!ownFolder.empty() && systemDirectory.empty()) return;
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr,
+                        ownFolder.empty() ? nullptr : systemDirectory.c_str(), &startup,
                         &process)) {
         return;
     }

@@ -176,9 +176,13 @@ const int kFolderTries = 16;
 // trailing backslash. Ordinary users may create there, but not rename or
 // delete what others made. True on failure; nothing is left then.
 bool MakeOwnFolder(std::string& folder) {
+    // The shared Windows folder: on a terminal server GetWindowsDirectoryA
+    // may give a program a folder of the user's own.
     char windows[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return true;
+    const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    // The deletion batch names the folder to a command interpreter that
+    // would expand a "%" in it.
+    if (length == 0 || length >= MAX_PATH || std::memchr(windows, '%', length)) return true;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kOwnFolderSecurity, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {

@@ -199,7 +199,7 @@ typedef enum { TokenElevation = 20 } TOKEN_INFORMATION_CLASS;
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, LPVOID information,
                                 DWORD length, LPDWORD returned);
-UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
 UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
 DWORD WINAPI GetCurrentProcessId();
 DWORD WINAPI GetTickCount();

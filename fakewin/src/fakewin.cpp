@@ -470,8 +470,8 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, LPVO
     return TRUE;
 }
 
-UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    fakewin::Record("GetWindowsDirectoryA(" + std::to_string(size) + ")");
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR buffer, UINT size) {
+    fakewin::Record("GetSystemWindowsDirectoryA(" + std::to_string(size) + ")");
     if (Get().windowsDirectoryResult) return *Get().windowsDirectoryResult;
     return fakewin::FillPath(Get().windowsDirectory, buffer, size);
 }

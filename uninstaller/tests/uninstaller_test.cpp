@@ -402,9 +402,13 @@ TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn
     }
     EXPECT_EQ(std::vector<std::string>{"uninstaller.bat"}, left);
     const std::string batch = ReadFile(HostPath(folder) + "/uninstaller.bat");
-    const std::string last = "\r\nrmdir /s /q \"" + folder + "\"";
+    const std::string remove = "rmdir /s /q \"" + folder + "\" 2>nul";
+    const std::string last = "\r\nstart \"\" /b cmd /s /c \"ping -n 2 127.0.0.1 >nul & " + remove +
+                             " & ping -n 4 127.0.0.1 >nul & " + remove + "\"";
     EXPECT_EQ(last, batch.substr(batch.size() - std::min(batch.size(), last.size())));
     EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
+    // There cmd finds ping and cmd in the system directory first.
+    EXPECT_EQ(fakewin::Get().systemDirectory, fakewin::Get().createdProcesses.at(0).currentDirectory);
     EXPECT_EQ(0, fakewin::Get().openTokens);
 }
 
@@ -476,6 +480,7 @@ TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
         {"no Temp in the Windows folder", [] {}, 1},
         {"every name taken", [] { fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS; }, 16},
         {"no Windows folder", [] { fakewin::Get().windowsDirectoryResult = 0u; }, 0},
+        {"a \"%\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "%OS%"; }, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -134,7 +134,7 @@ struct State {
     bool tokenQueryFails = false;
     bool elevated = false;
     int openTokens = 0;
-    // GetWindowsDirectoryA, scripted like GetSystemDirectoryA; the WoW64
+    // GetSystemWindowsDirectoryA, scripted like GetSystemDirectoryA; the WoW64
     // system directory, none on a 32-bit Windows.
     std::string windowsDirectory = "C:\\Windows";
     std::optional<UINT> windowsDirectoryResult;
