@@ -175,7 +175,8 @@ void DeleteSelf(const std::string& ownFolder) {
     // leaves nothing behind.
     // Elevated, the batch runs in the system directory: cmd looks for the
     // programs it starts (ping, cmd) in its current folder first.
-    const std::string systemDirectory = ownFolder.empty() ? std::string() : GetSystemDirectoryPath();
+    const std::string systemDirectory =
+        ownFolder.empty() ? std::string() : GetSystemDirectoryPath();
     if (!ownFolder.empty() && systemDirectory.empty()) return;
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr,

@@ -450,7 +450,8 @@ DWORD WINAPI GetLastError() { return Get().lastError; }
 // ---- The uninstaller's work folder and its held files.
 
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-    fakewin::Record("OpenProcessToken(" + fakewin::Hex(process) + ", " + fakewin::Hex(access) + ")");
+    fakewin::Record("OpenProcessToken(" + fakewin::Hex(process) + ", " + fakewin::Hex(access) +
+                    ")");
     if (Get().tokenQueryFails) return FALSE;
     ++Get().openTokens;
     *token = reinterpret_cast<HANDLE>(0x6000);

@@ -205,7 +205,8 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
     const auto& calls = fakewin::Get().calls;
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "GetVersionExA(148)"));
     const std::string copy = "\"" + CopyPath() + "\", ";
-    for (const std::string open : {"0x40000000, 0x1, 1)", "0x80000000, 0x3, 3)", "0x80000000, 0x1, 3)"}) {
+    for (const std::string open :
+         {"0x40000000, 0x1, 1)", "0x80000000, 0x3, 3)", "0x80000000, 0x1, 3)"}) {
         EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "CreateFileA(" + copy + open));
     }
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
@@ -391,7 +392,9 @@ TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn
     // Made new (1), or opened where this run made it (3); never replaced (2).
     std::vector<std::string> opens;
     for (const std::string& call : fakewin::Get().calls) {
-        if (call.rfind("CreateFileA(\"" + folder, 0) == 0) opens.push_back(call.substr(call.size() - 2));
+        if (call.rfind("CreateFileA(\"" + folder, 0) == 0) {
+            opens.push_back(call.substr(call.size() - 2));
+        }
     }
     EXPECT_EQ((std::vector<std::string>{"1)", "3)", "3)", "1)"}), opens);
 
@@ -408,7 +411,8 @@ TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn
     EXPECT_EQ(last, batch.substr(batch.size() - std::min(batch.size(), last.size())));
     EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
     // There cmd finds ping and cmd in the system directory first.
-    EXPECT_EQ(fakewin::Get().systemDirectory, fakewin::Get().createdProcesses.at(0).currentDirectory);
+    EXPECT_EQ(fakewin::Get().systemDirectory,
+              fakewin::Get().createdProcesses.at(0).currentDirectory);
     EXPECT_EQ(0, fakewin::Get().openTokens);
 }
 
@@ -478,7 +482,8 @@ TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
         size_t tries;
     } cases[] = {
         {"no Temp in the Windows folder", [] {}, 1},
-        {"every name taken", [] { fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS; }, 16},
+        {"every name taken",
+         [] { fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS; }, 16},
         {"no Windows folder", [] { fakewin::Get().windowsDirectoryResult = 0u; }, 0},
         {"a \"%\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "%OS%"; }, 0},
     };
