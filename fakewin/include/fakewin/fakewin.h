@@ -3,10 +3,12 @@
 #define FAKEWIN_FAKEWIN_H_
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <windows.h>
@@ -155,9 +157,10 @@ struct State {
     // freed yet.
     bool wintrustMissing = false;
     int loadedLibraries = 0;
-    // CreateFileA fails with createFileError when set, else opens an
-    // existing host file (ERROR_FILE_NOT_FOUND otherwise) and hands out
-    // fileHandle.
+    // CreateFileA fails with createFileError when set, else opens the host
+    // file as the work folder's state below describes. The first file it
+    // opens gets fileHandle, each later one the next multiple of 4. Every
+    // call is kept in createdFiles.
     std::optional<DWORD> createFileError;
     HANDLE fileHandle = reinterpret_cast<HANDLE>(0x6000);
     std::vector<CreateFileCall> createdFiles;
@@ -165,6 +168,45 @@ struct State {
     // of an unsigned file, TRUST_E_NOSIGNATURE), and every call seen.
     LONG trustResult = static_cast<LONG>(0x800B0100u);
     std::vector<TrustCall> trustCalls;
+    // ---- The uninstaller's work folder and its held files.
+    // OpenProcessToken or GetTokenInformation fails, or the token reports
+    // this elevation.
+    bool tokenQueryFails = false;
+    bool elevated = false;
+    int openTokens = 0;
+    // GetSystemWindowsDirectoryA, scripted like GetSystemDirectoryA; the WoW64
+    // system directory, none on a 32-bit Windows.
+    std::string windowsDirectory = "C:\\Windows";
+    std::optional<UINT> windowsDirectoryResult;
+    std::optional<std::string> wow64Directory;
+    DWORD processId = 0x1234;
+    DWORD tickCount = 0xABCD;
+    // Every CreateDirectoryA: the path and the string form of the security
+    // descriptor given ("" for none). It makes the host folder (backslashes
+    // taken as separators) unless createDirectoryError is set.
+    std::vector<std::pair<std::string, std::string>> createdDirectories;
+    std::optional<DWORD> createDirectoryError;
+    int liveDescriptors = 0;
+    // Files open through CreateFileA, by handle: a host file (backslashes
+    // taken as separators) with the access and share mode asked for. Opens,
+    // deletes and program starts that conflict with a share mode fail with
+    // ERROR_SHARING_VIOLATION, as on Windows. The hook runs after each open.
+    struct OpenFile {
+        std::string path;
+        DWORD access, share;
+        int fd;
+    };
+    std::map<HANDLE, OpenFile> openFiles;
+    std::function<void(const std::string& path, DWORD access, DWORD share)> onCreateFile;
+    // HKEY_CURRENT_USER "Control Panel\Desktop" "SCRNSAVE.EXE" as
+    // RegQueryValueExA reads it (none: the value is absent), and the short
+    // (8.3) forms of long paths that GetShortPathNameA and GetLongPathNameA
+    // know; any other path is its own form when the host file exists.
+    std::optional<std::string> screenSaver =
+        std::string("C:\\Windows\\system32\\Kobaru_Senryu_2014.scr");
+    DWORD screenSaverType = REG_SZ;
+    std::map<std::string, std::string> shortPaths;
+    // ---- end of the work folder's state
 };
 
 // The pseudo handles that GetCurrentProcess and GetCurrentThread return.
