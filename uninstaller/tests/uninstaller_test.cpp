@@ -59,6 +59,12 @@ protected:
         Package({Entry(kCleaner, "cleaner bytes")});
     }
 
+    // Every way out closes what it opened, the own file included.
+    void TearDown() override {
+        EXPECT_TRUE(fakewin::Get().openFiles.empty());
+        TempDirTest::TearDown();
+    }
+
     void UseTempDir(const std::string& dir) {
         m_temp = dir;
         fakewin::Get().tempPath = dir;
