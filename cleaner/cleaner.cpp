@@ -8,9 +8,11 @@
 
 #include <cstring>
 
+#include "dll_search.h"
 #include "system_directory.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     static const char kFileName[] = "\\Kobaru_Senryu_2014.scr";
     // Room for the longest directory that fits MAX_PATH and the file name
     // (whose size counts the terminating zero).

@@ -6,11 +6,15 @@
 
 #include <string>
 
+#include "dll_search.h"
+#include "own_file.h"
 #include "system_directory.h"
 #include "tamarin/extract.h"
 #include "tamarin/pack_file.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
+
     // Entries are read from this very file; a path cut short by the buffer
     // would name some other file.
     char ownPath[MAX_PATH];
@@ -19,6 +23,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ShowProductMessage(kBrokenInstallerText);
         return 0;
     }
+    // Held until the last entry has been read; a damaged or tampered file
+    // installs nothing.
+    OwnFile ownFile;
+    if (ownFile.OpenVerified(ownPath)) return 0;
     tamarin::g_rootArchivePath.assign(ownPath, length);
 
     // Without the system directory the files would land at the root of the

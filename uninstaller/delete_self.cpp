@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+
+#include "system_directory.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA must have its 32-bit layout");
@@ -54,7 +55,32 @@ bool ToOemCodePage(const std::string& ansi, std::string& oem) {
 
 }  // namespace
 
-void DeleteSelf() {
+namespace {
+
+// Removes the batch file and, where there is one, the folder of its own, on
+// the ways out that do not start the batch.
+class BatchRemover {
+public:
+    explicit BatchRemover(const std::string& ownFolder) : m_folder(ownFolder) {}
+    ~BatchRemover() {
+        if (m_armed && !m_batch.empty()) DeleteFileA(m_batch.c_str());
+        if (m_armed && !m_folder.empty()) RemoveDirectoryA(m_folder.c_str());
+    }
+    void SetBatch(const char* batch) { m_batch = batch; }
+    void Release() { m_armed = false; }
+    BatchRemover(const BatchRemover&) = delete;
+    BatchRemover& operator=(const BatchRemover&) = delete;
+
+private:
+    std::string m_folder;
+    std::string m_batch;
+    bool m_armed = true;
+};
+
+}  // namespace
+
+void DeleteSelf(const std::string& ownFolder) {
+    BatchRemover remover(ownFolder);
     // A path cut short by its buffer could name some other file, which the
     // batch would then delete.
     char exePath[MAX_PATH];
@@ -62,8 +88,15 @@ void DeleteSelf() {
     if (exeLength == 0 || exeLength >= MAX_PATH) return;
 
     char batchPath[MAX_PATH];
-    const DWORD tempLength = GetTempPathA(MAX_PATH, batchPath);
-    if (tempLength == 0 || tempLength >= MAX_PATH) return;
+    DWORD tempLength = 0;
+    if (ownFolder.empty()) {
+        tempLength = GetTempPathA(MAX_PATH, batchPath);
+        if (tempLength == 0 || tempLength >= MAX_PATH) return;
+    } else {
+        if (ownFolder.size() >= MAX_PATH) return;
+        tempLength = static_cast<DWORD>(ownFolder.size());
+        std::memcpy(batchPath, ownFolder.c_str(), tempLength + 1);
+    }
 
     // Plain byte searches: a Shift-JIS trail byte 0x5C counts as a
     // separator, which only shortens the batch file's name.
@@ -80,11 +113,24 @@ void DeleteSelf() {
     std::memcpy(batchPath + tempLength + baseLength, ".bat", 5);
     std::memcpy(pifPath + tempLength + baseLength, ".pif", 5);
 
+    // The last line deletes the batch itself. A folder of its own is
+    // removed whole, by a second command interpreter started without
+    // waiting: the one running the batch may keep the file open until it
+    // ends (Wine's does), so the folder is removed again a few seconds on.
+    // Its name holds no "%", which that second interpreter would expand.
+    const char* lastCommand = "\"\r\ndel \"";
+    std::string lastPath = batchPath;
+    std::string tail = "\"";
+    if (!ownFolder.empty()) {
+        lastPath = ownFolder.substr(0, ownFolder.size() - (ownFolder.back() == '\\' ? 1 : 0));
+        lastCommand = "\"\r\nstart \"\" /b cmd /s /c \"ping -n 2 127.0.0.1 >nul & rmdir /s /q \"";
+        tail = "\" 2>nul & ping -n 4 127.0.0.1 >nul & rmdir /s /q \"" + lastPath + "\" 2>nul\"";
+    }
     // Text and paths in turn. cmd expands "%" in batch lines: in the paths
     // every "%" is doubled, so that del gets the very name and no other.
     const char* const parts[] = {KOBARU_BATCH_HEAD "del \"", exePath, "\"\r\nif exist \"", exePath,
-                                 "\"" KOBARU_BATCH_BOUND "del \"", pifPath, "\"\r\ndel \"",
-                                 batchPath, "\""};
+                                 "\"" KOBARU_BATCH_BOUND "del \"", pifPath, lastCommand,
+                                 lastPath.c_str(), tail.c_str()};
     std::string ansi;
     for (size_t i = 0; i < sizeof parts / sizeof parts[0]; ++i) {
         for (const char* c = parts[i]; *c != '\0'; ++c) {
@@ -95,17 +141,20 @@ void DeleteSelf() {
     std::string text;
     if (ToOemCodePage(ansi, text)) return;
 
-    // Binary mode with explicit CR LF: the bytes a text-mode write gives on
-    // Windows, on every host the tests run on. A batch cut short by a full
-    // disk could stop before its bound: it is removed, not started.
-    FILE* file = std::fopen(batchPath, "wb");
-    if (!file) return;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        DeleteFileA(batchPath);
-        return;
-    }
+    // CR LF written as they are: the bytes a text-mode write gives on
+    // Windows. In a folder of its own the batch must be a new file; in TEMP
+    // one left behind is replaced. A batch cut short by a full disk could
+    // stop before its bound: it is removed, not started.
+    const HANDLE file = CreateFileA(batchPath, GENERIC_WRITE, 0, nullptr,
+                                    ownFolder.empty() ? CREATE_ALWAYS : CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    remover.SetBatch(batchPath);
+    DWORD written = 0;
+    const bool whole = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written,
+                                 nullptr) &&
+                       written == text.size();
+    if (!CloseHandle(file) || !whole) return;
 
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
@@ -122,13 +171,20 @@ void DeleteSelf() {
     std::memcpy(commandLine + 1, batchPath, batchLength);
     std::memcpy(commandLine + 1 + batchLength, "\"", 2);
     // Suspended, so that its priority is lowered before it runs a line.
+    // When it cannot start, nothing will ever run the batch: the remover
+    // leaves nothing behind.
+    // Elevated, the batch runs in the system directory: cmd looks for the
+    // programs it starts (ping, cmd) in its current folder first.
+    const std::string systemDirectory =
+        ownFolder.empty() ? std::string() : GetSystemDirectoryPath();
+    if (!ownFolder.empty() && systemDirectory.empty()) return;
     if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
-                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, nullptr, &startup,
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr,
+                        ownFolder.empty() ? nullptr : systemDirectory.c_str(), &startup,
                         &process)) {
-        // Nothing will ever run the batch: leave nothing behind.
-        DeleteFileA(batchPath);
         return;
     }
+    remover.Release();
     // The batch waits until this process is gone; at idle priority against
     // ours at the top it does not hold up the process's end.
     SetThreadPriority(process.hThread, THREAD_PRIORITY_IDLE);

@@ -2,6 +2,8 @@
 #ifndef KOBARU_DELETE_SELF_H_
 #define KOBARU_DELETE_SELF_H_
 
+#include <string>
+
 // Writes a batch file into the temporary directory that deletes this
 // program's executable once the process has ended (retrying for about a
 // minute and a half), then deletes itself, and starts it hidden at idle
@@ -9,6 +11,10 @@
 // when the batch file cannot be written whole, a path does not fit MAX_PATH
 // or has no exact form in the OEM code page, nothing is started, no batch
 // file is left and the executable stays.
-void DeleteSelf();
+// Given ownFolder (a folder of this run's own, with a trailing backslash,
+// emptied of everything else), the batch is made there as a new file
+// instead and removes the whole folder as its last line; on the ways out
+// above the folder is removed here.
+void DeleteSelf(const std::string& ownFolder = std::string());
 
 #endif  // KOBARU_DELETE_SELF_H_

@@ -5,13 +5,19 @@
 // through message boxes; the exit code is always 0.
 #include <windows.h>
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "delete_self.h"
+#include "dll_search.h"
+#include "own_file.h"
 #include "system_directory.h"
 #include "tamarin/extract.h"
 #include "tamarin/pack_file.h"
@@ -109,9 +115,10 @@ private:
 
 // Starts the cleaner's copy (the system asks for administrator rights) and
 // waits for it without a time limit; its exit code tells nothing. The copy
-// is deleted on every path. True when the cleaner could not be started or
-// waited for, after the error message.
-bool RunCleaner(const char* copyPath) {
+// stays held until the cleaner has ended, and is then deleted, on every
+// path. True when the cleaner could not be started or waited for, after
+// the error message.
+bool RunCleaner(const char* copyPath, HANDLE held) {
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
@@ -130,6 +137,7 @@ bool RunCleaner(const char* copyPath) {
         WaitForSingleObject(info.hProcess, INFINITE);
         CloseHandle(info.hProcess);
     }
+    CloseHandle(held);
     if (failure) ShowError(failure);
     DeleteFileA(copyPath);
     return failure != nullptr;
@@ -159,6 +167,193 @@ void RemoveStartMenuEntries() {
     if (!folder.empty()) RemoveDirectoryA((folder + kFolderSuffix).c_str());
 }
 
+// The unique folder's protection: SYSTEM and the Administrators full
+// control, passed on to what is made in it, nothing taken from above.
+const char kOwnFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// New names tried before giving up: each one another program took first.
+const int kFolderTries = 16;
+
+// Makes a folder of a new unique name under the Windows folder's Temp that
+// only the Administrators and SYSTEM can change, and gives its path with a
+// trailing backslash. Ordinary users may create there, but not rename or
+// delete what others made. True on failure; nothing is left then.
+bool MakeOwnFolder(std::string& folder) {
+    // The shared Windows folder: on a terminal server GetWindowsDirectoryA
+    // may give a program a folder of the user's own.
+    char windows[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+    // The deletion batch names the folder to a command interpreter that
+    // would expand a "%" in it.
+    if (length == 0 || length >= MAX_PATH || std::memchr(windows, '%', length)) return true;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kOwnFolderSecurity, SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return true;
+    }
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    const DWORD process = GetCurrentProcessId();
+    const DWORD start = GetTickCount();
+    bool failed = true;
+    for (int attempt = 0; attempt < kFolderTries && failed; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "\\Temp\\Kobaru_%08lX_%08lX",
+                      static_cast<unsigned long>(process),
+                      static_cast<unsigned long>(start + attempt * 0x9E3779B9u));
+        folder.assign(windows, length);
+        folder += name;
+        failed = !CreateDirectoryA(folder.c_str(), &security);
+        // Any other failure (no Temp, no rights) is not cured by a new name.
+        if (failed && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    LocalFree(descriptor);
+    if (failed) return true;
+    folder += '\\';
+    return false;
+}
+
+// Removes the unique folder on the ways out that do not hand it to the
+// deletion batch; by then nothing of ours is left in it.
+class FolderRemover {
+public:
+    explicit FolderRemover(const std::string& folder) : m_folder(folder) {}
+    ~FolderRemover() {
+        if (!m_folder.empty()) RemoveDirectoryA(m_folder.c_str());
+    }
+    void Release() { m_folder.clear(); }
+    FolderRemover(const FolderRemover&) = delete;
+    FolderRemover& operator=(const FolderRemover&) = delete;
+
+private:
+    std::string m_folder;
+};
+
+// Whether the file holds exactly these bytes, read from its start.
+bool HoldsExactly(HANDLE file, const std::string& bytes) {
+    std::unique_ptr<char[]> chunk(new char[1u << 16]);
+    size_t at = 0;
+    for (;;) {
+        DWORD count = 0;
+        if (!ReadFile(file, chunk.get(), 1u << 16, &count, nullptr)) return false;
+        if (count == 0) return at == bytes.size();
+        if (count > bytes.size() - at || bytes.compare(at, count, chunk.get(), count) != 0) {
+            return false;
+        }
+        at += count;
+    }
+}
+
+// Writes the cleaner to copyPath, which must not exist yet, and hands it
+// back held open for reading and sharing only reading: from its creation
+// until the handle is closed no process can change, rename or delete it,
+// and the system can still start it. CreateProcess opens the image
+// sharing reading and deletion, so the handle held must not write; the
+// write handle is let go through a reading handle that shares writing and
+// not deletion, and the bytes are read back through the held handle to
+// catch a write slipped in meanwhile. Null on failure, after the message;
+// a copy made here is gone then.
+HANDLE WriteHeldCopy(const char* copyPath) {
+    HANDLE write = CreateFileA(copyPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (write == INVALID_HANDLE_VALUE) {
+        ShowProductMessage(kCannotWriteText);
+        return nullptr;
+    }
+    std::string written;
+    bool failed = ExtractEntryTo(kCleanerName, [&](const unsigned char* data, uint32_t size) {
+        written.append(reinterpret_cast<const char*>(data), size);
+        DWORD count = 0;
+        return !WriteFile(write, data, size, &count, nullptr) || count != size;
+    });
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (!failed) {
+        const HANDLE bridge =
+            CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CloseHandle(write);
+        write = INVALID_HANDLE_VALUE;
+        if (bridge != INVALID_HANDLE_VALUE) {
+            held = CreateFileA(copyPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+            CloseHandle(bridge);
+        }
+        failed = held == INVALID_HANDLE_VALUE || !HoldsExactly(held, written);
+        if (failed) ShowProductMessage(kCannotWriteText);
+    }
+    if (!failed) return held;
+    if (write != INVALID_HANDLE_VALUE) CloseHandle(write);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    DeleteFileA(copyPath);
+    return nullptr;
+}
+
+// True when this program's token is elevated; false where that cannot be
+// told (a system without user account control).
+bool IsElevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {0};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation,
+                                              &size) &&
+                          elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+// Case-insensitive for ASCII letters, as Windows compares file names; the
+// second byte of a Shift-JIS character is compared as it is.
+bool SameFileName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const unsigned char x = static_cast<unsigned char>(a[i]);
+        const unsigned char y = static_cast<unsigned char>(b[i]);
+        const bool lead = (x >= 0x81 && x <= 0x9F) || (x >= 0xE0 && x <= 0xFC);
+        if (lead) {
+            if (x != y || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
+            ++i;
+        } else if (std::tolower(x) != std::tolower(y) || (x >= 0x80) != (y >= 0x80)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The other form of a path from GetShortPathNameA or GetLongPathNameA;
+// empty when the file cannot be found or the form does not fit.
+std::string OtherForm(DWORD(WINAPI* convert)(LPCSTR, LPSTR, DWORD), const std::string& path) {
+    char buffer[MAX_PATH];
+    const DWORD length = convert(path.c_str(), buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string() : std::string(buffer, length);
+}
+
+// Whether a screen saver setting names our file in the system directory
+// (or, on a 64-bit Windows, in the folder that a 32-bit program's system
+// directory stands for), in its long or short form, whatever the case.
+// Short forms are known only while the file exists; the cleaner deletes
+// it only after this check.
+bool NamesOurScreenSaver(const std::string& value) {
+    std::string directories[2] = {GetSystemDirectoryPath()};
+    char wow64[MAX_PATH];
+    const UINT wow64Length = GetSystemWow64DirectoryA(wow64, MAX_PATH);
+    if (wow64Length > 0 && wow64Length < MAX_PATH) directories[1].assign(wow64, wow64Length);
+    std::string ours[2];
+    for (int i = 0; i < 2; ++i) {
+        if (!directories[i].empty()) ours[i] = directories[i] + "\\Kobaru_Senryu_2014.scr";
+        if (!ours[i].empty() && SameFileName(value, ours[i])) return true;
+    }
+    // The other forms only where the name as it stands is not ours.
+    const std::string longValue = OtherForm(GetLongPathNameA, value);
+    for (const std::string& path : ours) {
+        if (path.empty()) continue;
+        const std::string shortPath = OtherForm(GetShortPathNameA, path);
+        if ((!longValue.empty() && SameFileName(longValue, path)) ||
+            (!shortPath.empty() && SameFileName(value, shortPath))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 bool IsUnsupportedOs() {
@@ -179,6 +374,19 @@ bool ResetScreenSaverSetting() {
         return true;
     }
     const RegistryKey closer(key);
+    // Another screen saver that the user chose stays chosen; so does a
+    // value too long to be a path.
+    char value[MAX_PATH + 1];
+    DWORD type = 0;
+    DWORD size = sizeof value - 1;
+    const LONG status = RegQueryValueExA(key, "SCRNSAVE.EXE", nullptr, &type,
+                                         reinterpret_cast<BYTE*>(value), &size);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) return false;
+    if (status != ERROR_SUCCESS) return true;
+    if (type != REG_SZ) return false;
+    // The data may lack its terminating zero.
+    value[size] = '\0';
+    if (!NamesOurScreenSaver(value)) return false;
     // The empty string: its terminating zero byte alone.
     static const BYTE kEmpty[1] = {0};
     return RegSetValueExA(key, "SCRNSAVE.EXE", 0, REG_SZ, kEmpty, sizeof kEmpty) != ERROR_SUCCESS;
@@ -199,6 +407,7 @@ std::string GetProgramsFolderPath() {
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    RestrictDllSearch();
     if (IsUnsupportedOs()) {
         ShowProductMessage(kUnsupportedOsText);
         return 0;
@@ -213,21 +422,42 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         ShowProductMessage(kBrokenInstallerText);
         return 0;
     }
-    char copyPath[MAX_PATH];
-    const DWORD tempLength = GetTempPathA(MAX_PATH, copyPath);
-    if (tempLength == 0 || tempLength >= MAX_PATH ||
-        MAX_PATH - tempLength < sizeof kCleanerName) {
+    // Held until WinMain returns, past the reading of the cleaner; a damaged
+    // or tampered file changes nothing, not even the screen saver setting.
+    OwnFile ownFile;
+    if (ownFile.OpenVerified(ownPath)) return 0;
+    // Elevated, the cleaner's copy and the deletion batch go to a folder of
+    // their own that no process without administrator rights can change:
+    // run from the user's TEMP, a file planted or swapped there would run
+    // with these rights. There is no falling back to TEMP.
+    const bool elevated = IsElevated();
+    std::string folder;
+    if (elevated) {
+        if (MakeOwnFolder(folder)) {
+            ShowProductMessage(kCannotWriteText);
+            return 0;
+        }
+    } else {
+        char temp[MAX_PATH];
+        const DWORD tempLength = GetTempPathA(MAX_PATH, temp);
+        if (tempLength > 0 && tempLength < MAX_PATH) folder.assign(temp, tempLength);
+    }
+    FolderRemover remover(elevated ? folder : std::string());
+    const std::string copyPath = folder + kCleanerName;
+    if (folder.empty() || copyPath.size() >= MAX_PATH) {
         ShowProductMessage(kCannotWriteText);
         return 0;
     }
-    std::memcpy(copyPath + tempLength, kCleanerName, sizeof kCleanerName);
 
     // A failure here is silent and does not stop the removal.
     ResetScreenSaverSetting();
 
     tamarin::g_rootArchivePath.assign(ownPath, ownLength);
-    if (ExtractEntry(copyPath, kCleanerName)) return 0;
-    if (RunCleaner(copyPath)) return 0;
+    // In TEMP a copy left by an earlier run is ours to replace.
+    if (!elevated) DeleteFileA(copyPath.c_str());
+    const HANDLE held = WriteHeldCopy(copyPath.c_str());
+    if (!held) return 0;
+    if (RunCleaner(copyPath.c_str(), held)) return 0;
     // Left in place, everything stays for a later run to try again.
     if (ScreenSaverRemains()) {
         ShowError(kNotRemovedText);
@@ -236,6 +466,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     RemoveStartMenuEntries();
     ShowProductMessage(kCompletedText);
-    DeleteSelf();
+    // The batch removes the folder after itself, or DeleteSelf does when it
+    // cannot start it.
+    remover.Release();
+    DeleteSelf(elevated ? folder : std::string());
     return 0;
 }

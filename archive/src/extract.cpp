@@ -39,24 +39,42 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
+// Moves size bytes from reader to write, chunk by chunk. The text of the
+// failure's message, or null on success.
+const char* CopyChunks(tamarin::CFile& reader, uint32_t size, const ChunkWriter& write) {
+    std::unique_ptr<unsigned char[]> chunk(
+        new (std::nothrow) unsigned char[size < kChunkSize ? size : kChunkSize]);
+    if (!chunk) return kBrokenInstallerText;
+    for (uint32_t left = size; left > 0;) {
+        const uint32_t step = left < kChunkSize ? left : kChunkSize;
+        // Short: the entry runs past the archive's end.
+        if (reader.Read(chunk.get(), step) != step) return kBrokenInstallerText;
+        if (write(chunk.get(), step)) return kCannotWriteText;
+        left -= step;
+    }
+    return nullptr;
+}
+
+// The root archive's entry, opened; its size. True on failure, after the
+// message.
+bool OpenEntry(tamarin::CPackFile& reader, const std::string& entryName, int32_t& size) {
+    // The entry comes from the program's own archive only: a file of that
+    // name in the current folder must never be installed in its place.
+    if (reader.OpenRootEntry(entryName.c_str())) return Fail(kBrokenInstallerText);
+    size = reader.GetSize();
+    return size < 0 ? Fail(kBrokenInstallerText) : false;
+}
+
 // The entry goes to a file of its own beside the destination, so that an
 // installed file is replaced only by a complete copy. True on failure,
 // after the message; the temporary file is then gone.
 bool WriteTemporary(tamarin::CFile& reader, uint32_t size, const std::string& temporary) {
     std::unique_ptr<FILE, FileCloser> out(std::fopen(temporary.c_str(), "wb"));
     if (!out) return Fail(kCannotWriteText);
-    std::unique_ptr<unsigned char[]> chunk(
-        new (std::nothrow) unsigned char[size < kChunkSize ? size : kChunkSize]);
-    const char* failure = chunk ? nullptr : kBrokenInstallerText;
-    for (uint32_t left = size; left > 0 && !failure;) {
-        const uint32_t step = left < kChunkSize ? left : kChunkSize;
-        if (reader.Read(chunk.get(), step) != step) {
-            failure = kBrokenInstallerText;  // the entry runs past the archive's end
-        } else if (std::fwrite(chunk.get(), 1, step, out.get()) != step) {
-            failure = kCannotWriteText;  // a full disk
-        }
-        left -= step;
-    }
+    const char* failure =
+        CopyChunks(reader, size, [&out](const unsigned char* data, uint32_t length) {
+            return std::fwrite(data, 1, length, out.get()) != length;  // a full disk
+        });
     // A full disk may show only when the buffers are flushed.
     if (!failure && (std::fflush(out.get()) != 0 || std::fclose(out.release()) != 0)) {
         failure = kCannotWriteText;
@@ -72,11 +90,8 @@ bool WriteTemporary(tamarin::CFile& reader, uint32_t size, const std::string& te
 
 bool ExtractEntry(const std::string& destination, const std::string& entryName) try {
     boost::shared_ptr<tamarin::CPackFile> reader = boost::make_shared<tamarin::CPackFile>();
-    // The entry comes from the program's own archive only: a file of that
-    // name in the current folder must never be installed in its place.
-    if (reader->OpenRootEntry(entryName.c_str())) return Fail(kBrokenInstallerText);
-    const int32_t size = reader->GetSize();
-    if (size < 0) return Fail(kBrokenInstallerText);
+    int32_t size = 0;
+    if (OpenEntry(*reader, entryName, size)) return true;
 
     // A read-only file is never replaced, wherever renaming over it would
     // be allowed.
@@ -101,5 +116,15 @@ bool ExtractEntry(const std::string& destination, const std::string& entryName) 
     return false;
 } catch (...) {
     // Memory for the reader or a name could not be had.
+    return Fail(kBrokenInstallerText);
+}
+
+bool ExtractEntryTo(const std::string& entryName, const ChunkWriter& write) try {
+    boost::shared_ptr<tamarin::CPackFile> reader = boost::make_shared<tamarin::CPackFile>();
+    int32_t size = 0;
+    if (OpenEntry(*reader, entryName, size)) return true;
+    const char* failure = CopyChunks(*reader, static_cast<uint32_t>(size), write);
+    return failure ? Fail(failure) : false;
+} catch (...) {
     return Fail(kBrokenInstallerText);
 }

@@ -146,6 +146,44 @@ TEST_F(ExtractEntryTest, AFailureLeavesTheInstalledFileAndNoTemporaryFile) {
     EXPECT_TRUE(std::filesystem::exists("/dev/full"));
 }
 
+// Handed to a caller's writer, the entry comes in order, in chunks of at
+// most 1 MiB; a writer's failure or a damaged entry stops it with the
+// message of a file that cannot be written or of a broken installer.
+TEST_F(ExtractEntryTest, AWriterGetsTheEntryInChunksUntilItFails) {
+    Archive archive;
+    archive.entries = {Entry("big", std::string(2500000, 'x') + "end"), Entry("cut", "abc")};
+    archive.entries[1].storedSize = 1u << 20;  // runs past the archive's end
+    WriteRoot(archive);
+    const struct {
+        const char* entry;
+        int failingChunk;  // -1: none
+        const char* message;
+        size_t chunks;
+    } cases[] = {
+        {"big", -1, nullptr, 3},
+        {"big", 1, kCannotWriteText, 2},
+        {"missing", -1, kBrokenInstallerText, 0},
+        {"cut", -1, kBrokenInstallerText, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.entry) + " " + std::to_string(c.failingChunk));
+        fakewin::Reset();
+        std::string got;
+        size_t chunks = 0;
+        const bool failed = ExtractEntryTo(c.entry, [&](const unsigned char* data, uint32_t size) {
+            EXPECT_LE(size, 1u << 20);
+            got.append(reinterpret_cast<const char*>(data), size);
+            return static_cast<int>(chunks++) == c.failingChunk;
+        });
+        EXPECT_EQ(c.message != nullptr, failed);
+        EXPECT_EQ(c.message ? std::string(c.message) : "<0 boxes>", OnlyMessage());
+        EXPECT_EQ(c.chunks, chunks);
+        if (!c.message) {
+            EXPECT_EQ(archive.entries[0].data, got);
+        }
+    }
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 #define KOBARU_ASAN 1
 #elif defined(__has_feature)

@@ -1,4 +1,7 @@
 // The cleaner's steps against the Windows stand-in.
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "fakewin/fakewin.h"
@@ -48,6 +51,42 @@ TEST_F(CleanerTest, DeletesNothingWhenTheSystemDirectoryDoesNotFit) {
     fakewin::Get().systemDirectory = "C:\\" + std::string(257, 'd');
     WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 1);
     EXPECT_TRUE(fakewin::Get().deletedFiles.empty());
+}
+
+// The DLL search is held to the system directory before anything else;
+// where SetDefaultDllDirectories is missing or fails, SetDllDirectoryA("")
+// takes out at least the current folder, and without either the run goes on.
+TEST_F(CleanerTest, RestrictsTheDllSearchBeforeAnythingElse) {
+    const std::string kernel32 = "GetModuleHandleA(\"kernel32.dll\")";
+    const std::string setDefault = "GetProcAddress(0x7000, \"SetDefaultDllDirectories\")";
+    const std::string setDirectory = "GetProcAddress(0x7000, \"SetDllDirectoryA\")";
+    struct Case {
+        bool hasDefault;
+        BOOL defaultResult;
+        bool hasSetDirectory;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {true, TRUE, true, {kernel32, setDefault, "SetDefaultDllDirectories(0x800)"}},
+        {true, FALSE, true, {kernel32, setDefault, "SetDefaultDllDirectories(0x800)", kernel32,
+                             setDirectory, "SetDllDirectoryA(\"\")"}},
+        {false, TRUE, true, {kernel32, setDefault, kernel32, setDirectory,
+                             "SetDllDirectoryA(\"\")"}},
+        {false, TRUE, false, {kernel32, setDefault, kernel32, setDirectory}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.calls.size());
+        fakewin::Reset();
+        fakewin::Get().hasSetDefaultDllDirectories = c.hasDefault;
+        fakewin::Get().setDefaultDllDirectoriesResult = c.defaultResult;
+        fakewin::Get().hasSetDllDirectory = c.hasSetDirectory;
+        EXPECT_EQ(0, WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 1));
+        std::vector<std::string> expected = c.calls;
+        expected.insert(expected.end(),
+                        {"GetSystemDirectoryA(260)",
+                         "DeleteFileA(\"C:\\Windows\\system32\\Kobaru_Senryu_2014.scr\")"});
+        EXPECT_EQ(expected, fakewin::Get().calls);
+    }
 }
 
 }  // namespace

@@ -167,6 +167,66 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 DWORD WINAPI GetFileAttributesA(LPCSTR path);
 DWORD WINAPI GetLastError();
 
+// DLL loading, the program's own file and its signature check (CreateFileA
+// and the file flags are declared with the work folder's functions below).
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008u
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
+
+typedef intptr_t(WINAPI* FARPROC)();
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
+BOOL WINAPI FreeLibrary(HMODULE module);
+
+// ---- The uninstaller's work folder and its held files: token elevation,
+// the Windows folder, directories made with a security descriptor, files
+// opened with share modes, and the reading of the screen saver setting.
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define DELETE 0x00010000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define TOKEN_QUERY 0x0008u
+#define REG_EXPAND_SZ 2u
+
+typedef void* PSECURITY_DESCRIPTOR;
+typedef ULONG* PULONG;
+typedef HANDLE* PHANDLE;
+typedef void* HLOCAL;
+typedef struct {
+    DWORD TokenIsElevated;
+} TOKEN_ELEVATION;
+typedef enum { TokenElevation = 20 } TOKEN_INFORMATION_CLASS;
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, LPVOID information,
+                                DWORD length, LPDWORD returned);
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size);
+DWORD WINAPI GetCurrentProcessId();
+DWORD WINAPI GetTickCount();
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
+HLOCAL WINAPI LocalFree(HLOCAL memory);
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD attributes, HANDLE templateFile);
+BOOL WINAPI WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written, void* overlapped);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID data, DWORD size, LPDWORD read, void* overlapped);
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD size);
+DWORD WINAPI GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
+DWORD WINAPI GetLongPathNameA(LPCSTR path, LPSTR buffer, DWORD size);
+// ---- end of the work folder's functions
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
 #endif  // FAKEWIN_WINDOWS_H_

@@ -1,5 +1,6 @@
 #include "fakewin/fakewin.h"
 
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,6 +106,100 @@ int FillConverted(const std::string& bytes, Char* out, int room) {
 Allocator g_allocator;
 ITEMIDLIST g_programsList;
 
+// ---- The work folder's helpers.
+// The process token that OpenProcessToken hands out, apart from the files'
+// handles.
+const HANDLE kToken = reinterpret_cast<HANDLE>(0x5800);
+
+// The host path of a Windows-style path: backslashes become separators.
+std::string HostPath(const char* path) {
+    std::string host = path ? path : "";
+    for (char& c : host) {
+        if (c == '\\') c = '/';
+    }
+    return host;
+}
+
+// Whether an open with this access and share mode conflicts with one that
+// is already open on the same file (Windows' share-mode rule).
+bool Conflicts(const State::OpenFile& open, DWORD access, DWORD share) {
+    const DWORD kRead = GENERIC_READ, kWrite = GENERIC_WRITE;
+    return ((access & kRead) && !(open.share & FILE_SHARE_READ)) ||
+           ((access & kWrite) && !(open.share & FILE_SHARE_WRITE)) ||
+           ((access & DELETE) && !(open.share & FILE_SHARE_DELETE)) ||
+           ((open.access & kRead) && !(share & FILE_SHARE_READ)) ||
+           ((open.access & kWrite) && !(share & FILE_SHARE_WRITE)) ||
+           ((open.access & DELETE) && !(share & FILE_SHARE_DELETE));
+}
+
+// True, with ERROR_SHARING_VIOLATION, when a file open on host conflicts.
+bool SharingViolation(const std::string& host, DWORD access, DWORD share) {
+    for (const auto& entry : Get().openFiles) {
+        if (entry.second.path == host && Conflicts(entry.second, access, share)) {
+            Get().lastError = ERROR_SHARING_VIOLATION;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Opens the host file behind a Windows-style path as CreateFileA does:
+// createFileError when scripted, a conflicting share mode, an existing file
+// for CREATE_NEW, a missing one for OPEN_EXISTING, or a folder all fail. The
+// handle is fileHandle for the first file opened, then the next multiple of 4.
+HANDLE OpenHostFile(const char* path, DWORD access, DWORD share, DWORD disposition) {
+    if (Get().createFileError) {
+        Get().lastError = *Get().createFileError;
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string host = HostPath(path);
+    if (SharingViolation(host, access, share)) return INVALID_HANDLE_VALUE;
+    struct stat info;
+    const bool exists = ::stat(host.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) {
+        Get().lastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (disposition == CREATE_NEW && exists) {
+        Get().lastError = ERROR_FILE_EXISTS;
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    if (disposition == CREATE_NEW) flags |= O_CREAT | O_EXCL;
+    if (disposition == CREATE_ALWAYS) flags |= O_CREAT | O_TRUNC;
+    const int fd = ::open(host.c_str(), flags, 0600);
+    if (fd < 0) {
+        Get().lastError = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    uintptr_t opened = 0;
+    for (const CreateFileCall& call : Get().createdFiles) {
+        if (call.handle != INVALID_HANDLE_VALUE) ++opened;
+    }
+    const HANDLE handle =
+        reinterpret_cast<HANDLE>(reinterpret_cast<uintptr_t>(Get().fileHandle) + 4 * opened);
+    Get().openFiles[handle] = {host, access, share, fd};
+    return handle;
+}
+
+// The long form that shortPaths gives a short one, or the short form of a
+// long one; else the path itself when the host file exists.
+DWORD FillFormOf(const char* path, bool toShort, LPSTR buffer, DWORD size) {
+    const std::string given = path ? path : "";
+    for (const auto& pair : Get().shortPaths) {
+        if ((toShort ? pair.first : pair.second) == given) {
+            return FillPath(toShort ? pair.second : pair.first, buffer, size);
+        }
+    }
+    struct stat info;
+    if (::stat(given.c_str(), &info) != 0) {
+        Get().lastError = ERROR_FILE_NOT_FOUND;
+        return 0;
+    }
+    return FillPath(given, buffer, size);
+}
+// ---- end of the work folder's helpers
+
 }  // namespace
 }  // namespace fakewin
 
@@ -131,7 +226,14 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size) {
 BOOL WINAPI DeleteFileA(LPCSTR path) {
     fakewin::Record("DeleteFileA(" + fakewin::Quote(path) + ")");
     Get().deletedFiles.push_back(path ? path : "");
-    if (Get().deleteHostFiles && path) return std::remove(path) == 0;
+    // A file held open without delete sharing stays.
+    // Windows opens it for deletion sharing everything.
+    if (fakewin::SharingViolation(fakewin::HostPath(path), DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        return FALSE;
+    }
+    // Never a folder, as on Windows.
+    if (Get().deleteHostFiles && path) return ::unlink(fakewin::HostPath(path).c_str()) == 0;
     return TRUE;
 }
 
@@ -175,7 +277,7 @@ DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) {
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     fakewin::Record("RemoveDirectoryA(" + fakewin::Quote(path) + ")");
     Get().removedDirectories.push_back(path ? path : "");
-    if (Get().deleteHostFiles && path) return ::rmdir(path) == 0;
+    if (Get().deleteHostFiles && path) return ::rmdir(fakewin::HostPath(path).c_str()) == 0;
     return TRUE;
 }
 
@@ -188,6 +290,12 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
     fakewin::Record("CloseHandle(" + fakewin::Hex(handle) + ")");
     Get().closedHandles.push_back(handle);
+    if (handle == fakewin::kToken) --Get().openTokens;
+    const auto file = Get().openFiles.find(handle);
+    if (file != Get().openFiles.end()) {
+        ::close(file->second.fd);
+        Get().openFiles.erase(file);
+    }
     return handle != nullptr;
 }
 
@@ -277,6 +385,11 @@ BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA info) {
                                    fakewin::Copy(info->lpParameters),
                                    fakewin::Copy(info->lpDirectory), info->nShow});
     if (Get().shellExecuteFails) return FALSE;
+    // Windows opens the image to run reading, sharing reading and deletion.
+    if (info->lpFile && fakewin::SharingViolation(fakewin::HostPath(info->lpFile), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        return FALSE;
+    }
     if (Get().onShellExecute) Get().onShellExecute(*info);
     if (info->fMask & SEE_MASK_NOCLOSEPROCESS) info->hProcess = Get().startedProcess;
     return TRUE;
@@ -376,3 +489,240 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 DWORD WINAPI GetLastError() { return Get().lastError; }
+
+// DLL loading, the program's own file and its signature check.
+namespace fakewin {
+namespace {
+
+BOOL WINAPI SetDefaultDllDirectories(DWORD flags) {
+    Record("SetDefaultDllDirectories(" + Hex(flags) + ")");
+    return Get().setDefaultDllDirectoriesResult;
+}
+
+BOOL WINAPI SetDllDirectoryA(LPCSTR path) {
+    Record("SetDllDirectoryA(" + Quote(path) + ")");
+    return TRUE;
+}
+
+LONG WINAPI WinVerifyTrust(HWND window, GUID* action, LPVOID parameters) {
+    static const GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0,
+                                          {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+    WINTRUST_DATA& data = *static_cast<WINTRUST_DATA*>(parameters);
+    Record("WinVerifyTrust(" + std::to_string(data.dwStateAction) + ")");
+    TrustCall call{window, std::memcmp(action, &kGenericVerifyV2, sizeof(GUID)) == 0,
+                   data.dwUIChoice, data.fdwRevocationChecks, data.dwUnionChoice,
+                   data.dwStateAction, data.dwProvFlags, nullptr, "", data.hWVTStateData};
+    if (data.dwUnionChoice == WTD_CHOICE_FILE && data.pFile &&
+        data.pFile->cbStruct == sizeof(WINTRUST_FILE_INFO)) {
+        call.file = data.pFile->hFile;
+        for (LPCWSTR c = data.pFile->pcwszFilePath; c && *c; ++c) {
+            call.path += static_cast<char>(*c);
+        }
+    }
+    Get().trustCalls.push_back(call);
+    if (data.cbStruct != sizeof(WINTRUST_DATA)) return static_cast<LONG>(0x80070057u);
+    // The verification keeps its state for the closing call to release.
+    if (data.dwStateAction == WTD_STATEACTION_VERIFY) {
+        data.hWVTStateData = reinterpret_cast<HANDLE>(0x7200);
+        return Get().trustResult;
+    }
+    if (data.dwStateAction == WTD_STATEACTION_CLOSE) data.hWVTStateData = nullptr;
+    return 0;
+}
+
+template <typename Function>
+FARPROC AsFarProc(Function function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+}  // namespace
+}  // namespace fakewin
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    fakewin::Record("GetModuleHandleA(" + fakewin::Quote(name) + ")");
+    return name && std::string(name) == "kernel32.dll" ? fakewin::Kernel32() : nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    fakewin::Record("GetProcAddress(" + fakewin::Hex(module) + ", " + fakewin::Quote(name) + ")");
+    const std::string function = name ? name : "";
+    if (module == fakewin::Kernel32()) {
+        if (function == "SetDefaultDllDirectories" && Get().hasSetDefaultDllDirectories) {
+            return fakewin::AsFarProc(&fakewin::SetDefaultDllDirectories);
+        }
+        if (function == "SetDllDirectoryA" && Get().hasSetDllDirectory) {
+            return fakewin::AsFarProc(&fakewin::SetDllDirectoryA);
+        }
+    }
+    if (module == fakewin::Wintrust() && function == "WinVerifyTrust") {
+        return fakewin::AsFarProc(&fakewin::WinVerifyTrust);
+    }
+    return nullptr;
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE, DWORD flags) {
+    fakewin::Record("LoadLibraryExA(" + fakewin::Quote(path) + ", " + fakewin::Hex(flags) + ")");
+    if (Get().wintrustMissing || !path || path != Get().systemDirectory + "\\wintrust.dll") {
+        Get().lastError = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    ++Get().loadedLibraries;
+    return fakewin::Wintrust();
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    fakewin::Record("FreeLibrary(" + fakewin::Hex(module) + ")");
+    if (module != fakewin::Wintrust()) return FALSE;
+    --Get().loadedLibraries;
+    return TRUE;
+}
+
+// ---- The uninstaller's work folder and its held files.
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    fakewin::Record("OpenProcessToken(" + fakewin::Hex(process) + ", " + fakewin::Hex(access) +
+                    ")");
+    if (Get().tokenQueryFails) return FALSE;
+    ++Get().openTokens;
+    *token = fakewin::kToken;
+    return TRUE;
+}
+
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, LPVOID information,
+                                DWORD length, LPDWORD returned) {
+    fakewin::Record("GetTokenInformation(" + fakewin::Hex(token) + ", " +
+                    std::to_string(static_cast<int>(type)) + ", " + std::to_string(length) + ")");
+    if (token != fakewin::kToken || type != TokenElevation ||
+        length < sizeof(TOKEN_ELEVATION)) {
+        return FALSE;
+    }
+    static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = Get().elevated ? 1 : 0;
+    *returned = sizeof(TOKEN_ELEVATION);
+    return TRUE;
+}
+
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR buffer, UINT size) {
+    fakewin::Record("GetSystemWindowsDirectoryA(" + std::to_string(size) + ")");
+    if (Get().windowsDirectoryResult) return *Get().windowsDirectoryResult;
+    return fakewin::FillPath(Get().windowsDirectory, buffer, size);
+}
+
+UINT WINAPI GetSystemWow64DirectoryA(LPSTR buffer, UINT size) {
+    fakewin::Record("GetSystemWow64DirectoryA(" + std::to_string(size) + ")");
+    if (!Get().wow64Directory) return 0;  // ERROR_CALL_NOT_IMPLEMENTED on a 32-bit Windows
+    return fakewin::FillPath(*Get().wow64Directory, buffer, size);
+}
+
+DWORD WINAPI GetCurrentProcessId() {
+    fakewin::Record("GetCurrentProcessId()");
+    return Get().processId;
+}
+
+DWORD WINAPI GetTickCount() {
+    fakewin::Record("GetTickCount()");
+    return Get().tickCount;
+}
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                                 PSECURITY_DESCRIPTOR* descriptor,
+                                                                 PULONG size) {
+    fakewin::Record("ConvertStringSecurityDescriptorToSecurityDescriptorA(" + fakewin::Quote(text) +
+                    ", " + std::to_string(revision) + ")");
+    if (!text || revision != SDDL_REVISION_1) return FALSE;
+    *descriptor = new std::string(text);
+    if (size) *size = static_cast<ULONG>(std::strlen(text));
+    ++Get().liveDescriptors;
+    return TRUE;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL memory) {
+    fakewin::Record("LocalFree(" + fakewin::Hex(memory) + ")");
+    if (memory) {
+        delete static_cast<std::string*>(memory);
+        --Get().liveDescriptors;
+    }
+    return nullptr;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
+    fakewin::Record("CreateDirectoryA(" + fakewin::Quote(path) + ")");
+    const std::string sddl = security && security->lpSecurityDescriptor
+                                 ? *static_cast<std::string*>(security->lpSecurityDescriptor)
+                                 : std::string();
+    Get().createdDirectories.emplace_back(path ? path : "", sddl);
+    if (Get().createDirectoryError) {
+        Get().lastError = *Get().createDirectoryError;
+        return FALSE;
+    }
+    if (::mkdir(fakewin::HostPath(path).c_str(), 0700) == 0) return TRUE;
+    Get().lastError = errno == EEXIST ? ERROR_ALREADY_EXISTS
+                      : (errno == ENOENT || errno == ENOTDIR) ? ERROR_PATH_NOT_FOUND
+                                                               : ERROR_ACCESS_DENIED;
+    return FALSE;
+}
+
+// The one model of files for both the program's own file and the work
+// folder's: a scripted failure first, then the host file with share modes.
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD, HANDLE) {
+    fakewin::Record("CreateFileA(" + fakewin::Quote(path) + ", " + fakewin::Hex(access) + ", " +
+                    fakewin::Hex(share) + ", " + std::to_string(disposition) + ")");
+    const HANDLE handle = fakewin::OpenHostFile(path, access, share, disposition);
+    Get().createdFiles.push_back({path ? path : "", access, share, disposition, handle});
+    if (handle != INVALID_HANDLE_VALUE && Get().onCreateFile) {
+        Get().onCreateFile(path, access, share);
+    }
+    return handle;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, const void* data, DWORD size, LPDWORD written, void*) {
+    fakewin::Record("WriteFile(" + fakewin::Hex(file) + ", " + std::to_string(size) + ")");
+    const auto open = Get().openFiles.find(file);
+    *written = 0;
+    if (open == Get().openFiles.end() || !(open->second.access & GENERIC_WRITE)) return FALSE;
+    const ssize_t done = ::write(open->second.fd, data, size);
+    if (done < 0) return FALSE;
+    *written = static_cast<DWORD>(done);
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID data, DWORD size, LPDWORD read, void*) {
+    fakewin::Record("ReadFile(" + fakewin::Hex(file) + ", " + std::to_string(size) + ")");
+    const auto open = Get().openFiles.find(file);
+    *read = 0;
+    if (open == Get().openFiles.end() || !(open->second.access & GENERIC_READ)) return FALSE;
+    const ssize_t done = ::read(open->second.fd, data, size);
+    if (done < 0) return FALSE;
+    *read = static_cast<DWORD>(done);
+    return TRUE;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
+                             LPDWORD size) {
+    fakewin::Record("RegQueryValueExA(" + fakewin::Hex(key) + ", " + fakewin::Quote(valueName) +
+                    ", " + std::to_string(size ? *size : 0) + ")");
+    if (!Get().screenSaver || std::string(valueName ? valueName : "") != "SCRNSAVE.EXE") {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::string& value = *Get().screenSaver;
+    if (type) *type = Get().screenSaverType;
+    const DWORD needed = static_cast<DWORD>(value.size() + 1);
+    if (data && *size < needed) {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    if (data) std::memcpy(data, value.c_str(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+DWORD WINAPI GetShortPathNameA(LPCSTR path, LPSTR buffer, DWORD size) {
+    fakewin::Record("GetShortPathNameA(" + fakewin::Quote(path) + ")");
+    return fakewin::FillFormOf(path, true, buffer, size);
+}
+
+DWORD WINAPI GetLongPathNameA(LPCSTR path, LPSTR buffer, DWORD size) {
+    fakewin::Record("GetLongPathNameA(" + fakewin::Quote(path) + ")");
+    return fakewin::FillFormOf(path, false, buffer, size);
+}
+// ---- end of the work folder's functions

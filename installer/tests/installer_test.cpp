@@ -1,6 +1,8 @@
 // The installer's run against the Windows stand-in: its own path and the
 // system directory are host paths, so extraction really writes files.
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +47,19 @@ protected:
     // the name (natively a single file name holding the backslash).
     fs::path Destination(const char* name) const { return m_system.string() + "\\" + name; }
     bool Installed(const char* name) const { return fs::exists(Destination(name)); }
+
+    // Index of the first (or last) recorded call that starts with prefix.
+    static long CallIndex(const std::string& prefix, bool last = false) {
+        const auto& calls = fakewin::Get().calls;
+        long found = -1;
+        for (size_t i = 0; i < calls.size(); ++i) {
+            if (calls[i].rfind(prefix, 0) == 0) {
+                found = static_cast<long>(i);
+                if (!last) break;
+            }
+        }
+        return found;
+    }
 
     fs::path m_system;
 };
@@ -91,6 +106,107 @@ TEST_F(InstallerTest, AFailingSystemDirectoryStopsTheRun) {
     EXPECT_FALSE(Installed(kScreenSaver));
     EXPECT_FALSE(Installed(kUninstaller));
     EXPECT_EQ(0u, fakewin::Get().deletedFiles.size());
+}
+
+// Before anything else the DLL search is held to the system directory;
+// an older system without SetDefaultDllDirectories drops the current folder.
+TEST_F(InstallerTest, RestrictsTheDllSearchBeforeAnythingElse) {
+    Package({Entry(kScreenSaver, "s"), Entry(kUninstaller, "u")});
+    const std::vector<std::string> expected[] = {
+        {"GetModuleHandleA(\"kernel32.dll\")",
+         "GetProcAddress(0x7000, \"SetDefaultDllDirectories\")", "SetDefaultDllDirectories(0x800)"},
+        {"GetModuleHandleA(\"kernel32.dll\")",
+         "GetProcAddress(0x7000, \"SetDefaultDllDirectories\")", "GetModuleHandleA(\"kernel32.dll\")",
+         "GetProcAddress(0x7000, \"SetDllDirectoryA\")", "SetDllDirectoryA(\"\")"},
+    };
+    for (int old = 0; old < 2; ++old) {
+        SCOPED_TRACE(old);
+        fakewin::Get().calls.clear();
+        fakewin::Get().hasSetDefaultDllDirectories = old == 0;
+        Run();
+        const auto& calls = fakewin::Get().calls;
+        ASSERT_LE(expected[old].size(), calls.size());
+        EXPECT_EQ(expected[old], std::vector<std::string>(calls.begin(),
+                                                          calls.begin() + expected[old].size()));
+        // wintrust by its full path, the DLLs it needs from beside it.
+        EXPECT_LT(0, CallIndex("LoadLibraryExA(\"" + m_system.string() + "\\wintrust.dll\", " +
+                               (old ? "0x8)" : "0x800)")));
+    }
+}
+
+// The own file is opened once, shared for reading only, handed to the
+// signature check and held until both entries have been written out.
+TEST_F(InstallerTest, VerifiesTheOwnFileItHoldsUntilBothEntriesAreRead) {
+    Package({Entry(kScreenSaver, "s"), Entry(kUninstaller, "u")});
+    Run();
+    const auto& opened = fakewin::Get().createdFiles;
+    ASSERT_EQ(1u, opened.size());
+    EXPECT_EQ(fakewin::Get().modulePath, opened[0].path);
+    EXPECT_EQ((std::vector<DWORD>{GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING}),
+              (std::vector<DWORD>{opened[0].access, opened[0].share, opened[0].disposition}));
+
+    const auto& checks = fakewin::Get().trustCalls;
+    ASSERT_EQ(2u, checks.size());
+    for (const fakewin::TrustCall& check : checks) {
+        EXPECT_TRUE(check.genericVerifyV2);
+        EXPECT_EQ((std::vector<DWORD>{WTD_UI_NONE, WTD_REVOKE_NONE, WTD_CHOICE_FILE,
+                                      WTD_CACHE_ONLY_URL_RETRIEVAL}),
+                  (std::vector<DWORD>{check.uiChoice, check.revocationChecks, check.unionChoice,
+                                      check.provFlags}));
+        EXPECT_EQ(fakewin::Get().fileHandle, check.file);
+        EXPECT_EQ(fakewin::Get().modulePath, check.path);
+    }
+    EXPECT_EQ(WTD_STATEACTION_VERIFY, checks[0].stateAction);
+    EXPECT_EQ(WTD_STATEACTION_CLOSE, checks[1].stateAction);
+    EXPECT_EQ(reinterpret_cast<HANDLE>(0x7200), checks[1].stateData);
+    EXPECT_EQ(0, fakewin::Get().loadedLibraries);
+
+    EXPECT_LT(CallIndex("WinVerifyTrust(2)"), CallIndex("GetFileAttributesA"));
+    EXPECT_LT(CallIndex("MoveFileExA", true), CallIndex("CloseHandle(0x6000)"));
+    EXPECT_TRUE(Installed(kUninstaller));
+}
+
+// Only a signature whose digest does not match stops the run, and so does
+// an own file that someone holds open for writing or deleting.
+TEST_F(InstallerTest, ADamagedSignedFileInstallsNothingAndEveryOtherOutcomeGoesOn) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"trusted", [] { fakewin::Get().trustResult = 0; }, false},
+        {"TRUST_E_NOSIGNATURE", [] { fakewin::Get().trustResult = 0x800B0100u; }, false},
+        {"CERT_E_UNTRUSTEDROOT", [] { fakewin::Get().trustResult = 0x800B0109u; }, false},
+        {"CERT_E_EXPIRED", [] { fakewin::Get().trustResult = 0x800B0101u; }, false},
+        {"no wintrust", [] { fakewin::Get().wintrustMissing = true; }, false},
+        {"TRUST_E_BAD_DIGEST", [] { fakewin::Get().trustResult = 0x80096010u; }, true},
+        {"held for writing", [] { fakewin::Get().createFileError = ERROR_SHARING_VIOLATION; },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(Destination(kScreenSaver));
+        fs::remove(Destination(kUninstaller));
+        fakewin::Reset();
+        fakewin::Get().systemDirectory = m_system.string();
+        Package({Entry(kScreenSaver, "s"), Entry(kUninstaller, "u")});
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ(!c.stops, Installed(kScreenSaver));
+        EXPECT_EQ(!c.stops, Installed(kUninstaller));
+        EXPECT_EQ(c.stops ? std::vector<std::string>{kBrokenInstallerText}
+                          : std::vector<std::string>{},
+                  Messages());
+        if (c.stops) {
+            // After the message only the own file is let go.
+            const auto& calls = fakewin::Get().calls;
+            for (size_t i = CallIndex("MessageBoxA") + 1; i < calls.size(); ++i) {
+                EXPECT_EQ("CloseHandle(0x6000)", calls[i]);
+            }
+        }
+        EXPECT_EQ(0, fakewin::Get().loadedLibraries);
+    }
 }
 
 }  // namespace

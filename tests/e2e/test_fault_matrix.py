@@ -1,26 +1,31 @@
 """The packaged installer and uninstaller under Wine in the situations that
 real machines produce: a full disk, files read-only or in use, unusual
 temporary folders, files planted in the current folder, a screen saver that
-cannot be deleted. Each case checks the messages, the exit code and every
+cannot be deleted, a signed program damaged, a program renamed while it
+runs. Each case checks the messages, the exit code and every
 file of the prefix before and after: only the product's files change, and
 only as the case allows."""
 
 import collections
 import hashlib
 import os
+import shutil
 import tempfile
 import unittest
 from pathlib import Path
 
 import product
-from packaging_support import package
-from product import CLEANER_NAME, TITLE
+from packaging_support import list_entries, package
+from product import BROKEN, CLEANER_NAME, DESKTOP_KEY, TITLE
 from winehar import SYSTEM_FOLDER, WinePrefix
 
 INSTALLER = os.environ["KOBARU_INSTALLER"]
 UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
 CLEANER = os.environ["KOBARU_CLEANER"]
 HOLD = os.environ["KOBARU_HOLD"]
+RENAME_PROBE = os.environ["KOBARU_RENAME_PROBE"]
+# The signed programs as packaged for shipping.
+PACKAGED = Path(os.environ["KOBARU_PACKAGED"])
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
 
 SYSTEM = "windows/%s/" % SYSTEM_FOLDER
@@ -29,26 +34,40 @@ INSTALLED = SYSTEM + product.INSTALLED_UNINSTALLER
 FOLDER = ("users/%s/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/" % os.environ.get("USER", "root")
           + product.FOLDER)
 SHORTCUT = FOLDER + "/" + product.SHORTCUT
+# The user's choice of screen saver, as the damaged cases set it beforehand.
+SETTING = "C:\\windows\\system32\\" + product.SCREEN_SAVER
 
 ERROR = ("エラー".encode("cp932"), 0x51000)
 CANNOT_WRITE = (product.CANNOT_WRITE, TITLE, 0)
+BROKEN_INSTALLER = (BROKEN, TITLE, 0)
 COMPLETED = (product.COMPLETED, TITLE, 0)
 NOT_REMOVED = ("スクリーンセーバーを削除できませんでした。\nWindowsを再起動してからやり直してください。\n"
                "問題が解決しない場合は、サポートまでお問い合わせください。\n"
                "ご迷惑をおかけし、申し訳ございません。").encode("cp932")
 
 SAVER_BYTES = bytes(range(256)) * 300 + b"saver"
+# 128 MiB: written out in about 0.1 s under Wine, while the installer is
+# watched.
+BIG_SAVER_BYTES = bytes(range(256)) * (512 * 1024) + b"big saver"
 NEW_UNINSTALLER = b"MZ" + bytes(5000) + b"new uninstaller"
 # What an installation and the user leave behind.
 BEFORE = {SAVER: b"installed saver", INSTALLED: None, FOLDER: "dir", SHORTCUT: b"shortcut"}
 REMOVED = {SAVER: None, INSTALLED: None, SHORTCUT: None, FOLDER: None}
 
-Case = collections.namedtuple("Case", "name program arrange boxes after")
+# check, when given, runs after the program with the test: what the file
+# listing does not show.
+Case = collections.namedtuple("Case", "name program arrange boxes after check", defaults=(None,))
 
 
 def temp_at(name):
     """A temporary folder of that name at the root of drive C:."""
     return lambda test: test.use_temp(name)
+
+
+def missing_temp(test):
+    """A user TEMP that names no folder."""
+    for variable in ("TEMP", "TMP"):
+        test.prefix.reg_set(r"HKCU\Environment", variable, "C:\\no such temp")
 
 
 def held(path, milliseconds):
@@ -69,6 +88,37 @@ def disk_full(test):
     test.options["file_size_limit"] = 40000  # the screen saver is 76805 bytes
 
 
+def flipped(entry):
+    """The signed program, as packaged, with one byte of entry's data flipped."""
+    def arrange(test):
+        offset, size, _ = list_entries(test.exe)[entry]
+        data = bytearray(test.exe.read_bytes())
+        data[offset + size // 2] ^= 0x01
+        test.exe.write_bytes(bytes(data))
+        test.prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", SETTING)
+    return arrange
+
+
+def setting_kept(test):
+    test.assertEqual(SETTING.encode(), test.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
+
+
+def rename_watched(test):
+    """A screen saver large enough for a long extraction, and a second process
+    that tries to rename the installer while it extracts."""
+    package(INSTALLER, {"Kobaru_Senryu_2014.scr": BIG_SAVER_BYTES,
+                        "Kobaru_ScreenSaver_2014_Cleaner.exe": NEW_UNINSTALLER}, test.exe)
+    test.probe = test.prefix.hold(RENAME_PROBE, test.prefix.windows_path(test.exe), 60000)
+
+
+def rename_refused(test):
+    # 32: ERROR_SHARING_VIOLATION. Writing is refused too: the file can
+    # neither be swapped nor changed in place.
+    output = test.probe.communicate()[0]
+    test.assertEqual((["rename refused 32", "write refused 32"], 0),
+                     (output.decode().splitlines(), test.probe.returncode))
+
+
 CASES = [
     # The installer: a failure keeps the installed files as they were.
     Case("disk full", "install", disk_full, [CANNOT_WRITE], {}),
@@ -82,13 +132,27 @@ CASES = [
     # pair would fail the cleaner's start under Wine alone.
     Case("temp with blanks, &, % and Japanese", "uninstall", temp_at("t 1 & 100% こばる"),
          [COMPLETED], REMOVED),
-    # GetTempPathA gives 224 bytes: the batch path just fits 260.
+    # GetTempPathA gives 224 bytes: the batch path would just fit 260.
     Case("temp of 224 bytes", "uninstall", temp_at("t" * 220), [COMPLETED], REMOVED),
-    Case("temp of 227 bytes", "uninstall", temp_at("t" * 223), [CANNOT_WRITE], {}),
+    # Wine runs every program elevated: the uninstaller then works in a
+    # folder of its own under the Windows folder's Temp, whatever TEMP is,
+    # and leaves nothing there (every file of drive C: is compared).
+    Case("temp of 227 bytes", "uninstall", temp_at("t" * 223), [COMPLETED], REMOVED),
+    Case("temp missing", "uninstall", missing_temp, [COMPLETED], REMOVED),
     # The batch retries until the executable is free, then removes it.
     Case("executable in use", "uninstall", held(INSTALLED, 5000), [COMPLETED], REMOVED),
     Case("screen saver undeletable", "uninstall", read_only(SAVER),
          [(NOT_REMOVED,) + ERROR], {}),
+    # A signed program whose signature no longer covers its bytes changes
+    # nothing: no file, not the screen saver setting, no cleaner started.
+    Case("signed installer damaged", "signed install", flipped(product.SCREEN_SAVER),
+         [BROKEN_INSTALLER], {}, setting_kept),
+    Case("signed uninstaller damaged", "signed uninstall", flipped(CLEANER_NAME),
+         [BROKEN_INSTALLER], {}, setting_kept),
+    # While the installer reads its archive, its file can be neither
+    # renamed nor written.
+    Case("installer renamed or written while it reads", "install", rename_watched, [],
+         {SAVER: BIG_SAVER_BYTES, INSTALLED: NEW_UNINSTALLER}, rename_refused),
 ]
 
 
@@ -125,9 +189,16 @@ class FaultMatrixTest(unittest.TestCase):
             exe = package(INSTALLER, {"Kobaru_Senryu_2014.scr": SAVER_BYTES,
                                       "Kobaru_ScreenSaver_2014_Cleaner.exe": NEW_UNINSTALLER},
                           self.work / "Inst_Kobaru_ScreenSaver_RA.exe")
+        elif case.program == "signed install":
+            exe = self.work / "Inst_Kobaru_ScreenSaver_RA.exe"
+            shutil.copyfile(PACKAGED / exe.name, exe)
+        elif case.program == "signed uninstall":
+            exe = drive / INSTALLED
+            shutil.copyfile(PACKAGED / "Kobaru_ScreenSaver_Cleaner.exe", exe)
         else:
             exe = package(UNINSTALLER, {CLEANER_NAME: Path(CLEANER).read_bytes()},
                           drive / INSTALLED)
+        self.exe = exe
         case.arrange(self)
         return exe
 
@@ -154,6 +225,8 @@ class FaultMatrixTest(unittest.TestCase):
                                  changed)
                 for path in changed:
                     self.assertEqual(expected[path], after.get(path), path)
+                if case.check:
+                    case.check(self)
                 self.prefix.close()
 
 

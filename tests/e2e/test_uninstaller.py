@@ -2,6 +2,7 @@
 under Wine: from a clean-up of the installed product to its own deletion."""
 
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -27,7 +28,7 @@ class UninstallerTest(unittest.TestCase):
         self.programs = self.prefix.programs_dir()
         # What an installation and the user leave behind.
         (self.system / SCREEN_SAVER).write_bytes(b"screen saver")
-        self.prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", r"C:\windows\system32\\" + SCREEN_SAVER)
+        self.prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", "C:\\windows\\system32\\" + SCREEN_SAVER)
         (self.programs / FOLDER).mkdir(parents=True, exist_ok=True)
         (self.programs / FOLDER / SHORTCUT).write_bytes(b"shortcut")
 
@@ -54,7 +55,11 @@ class UninstallerTest(unittest.TestCase):
                              (box.title, box.style, box.owner_is_top_of_foreground))
 
     def temp_leftovers(self):
-        return sorted(p.name for p in self.prefix.temp_dir().iterdir()
+        """What is ours in the user's TEMP and in the Windows folder's Temp
+        (where an elevated run works: Wine runs every program elevated)."""
+        windows_temp = self.prefix.drive_c / "windows" / "temp"
+        return sorted(p.name for folder in (self.prefix.temp_dir(), windows_temp)
+                      if folder.is_dir() for p in folder.iterdir()
                       if p.name.startswith("Kobaru"))
 
     def test_full_run_removes_the_product_and_then_itself(self):
@@ -70,11 +75,14 @@ class UninstallerTest(unittest.TestCase):
         self.assertFalse(exe.exists())
         self.assertEqual([], self.temp_leftovers())
 
-    def test_a_folder_with_other_entries_stays(self):
+    def test_a_folder_and_a_screen_saver_setting_not_ours_stay(self):
         (self.programs / FOLDER / "readme.txt").write_bytes(b"not ours")
+        other = r"C:\windows\system32\Other_Kobaru_Senryu_2014.scr"
+        self.prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", other)
         result = self.run_uninstaller(self.install_uninstaller())
         self.assert_product_messages(result, COMPLETED)
         self.assertEqual(["readme.txt"], sorted(p.name for p in (self.programs / FOLDER).iterdir()))
+        self.assertEqual(other.encode(), self.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
 
     def test_without_the_archive_only_the_extraction_message_is_shown(self):
         exe = self.install_uninstaller(packaged=False)
@@ -88,13 +96,17 @@ class UninstallerTest(unittest.TestCase):
         self.assertEqual([], self.temp_leftovers())
 
     def test_a_copy_that_cannot_be_written_is_reported_and_stops_the_run(self):
-        # A folder at the copy's name in the temporary directory.
-        blocker = self.prefix.temp_dir() / CLEANER_NAME
-        blocker.mkdir(parents=True)
+        # Elevated, the copy goes to a new folder in the Windows folder's
+        # Temp, never to the user's TEMP: a file in Temp's place stops it.
+        blocker = self.prefix.drive_c / "windows" / "temp"
+        shutil.rmtree(blocker, ignore_errors=True)
+        blocker.write_bytes(b"not a folder")
         exe = self.install_uninstaller()
         result = self.run_uninstaller(exe)
         self.assert_product_messages(result, CANNOT_WRITE)
-        self.assertTrue(blocker.is_dir())
+        self.assertEqual(b"not a folder", blocker.read_bytes())
+        self.assertEqual(self.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"),
+                         b"C:\\windows\\system32\\" + SCREEN_SAVER.encode())
         self.assertTrue((self.system / SCREEN_SAVER).exists())
         self.assertTrue(exe.exists())
 

@@ -7,10 +7,12 @@ import pefile
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 RT_MANIFEST = 24
-# DLLs that every Windows installation has; anything else (libstdc++,
-# libgcc, winpthread) would have to travel with the program.
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
-               "gdi32.dll", "ole32.dll"}
+# Known DLLs: every Windows installation has them and loads them from the
+# system directory alone, never from the program's folder (Downloads, where
+# a page may drop a DLL of any name). Anything else (libstdc++, libgcc,
+# winpthread, wintrust) would be looked for beside the program first.
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
+              "gdi32.dll", "ole32.dll"}
 
 
 class Program:
@@ -53,6 +55,11 @@ class Program:
     def overlay_offset(self):
         return self.pe.get_overlay_data_start_offset()
 
+    def image(self):
+        """The file's bytes without whatever is appended behind the image."""
+        data = self.pe.__data__
+        return bytes(data[:self.overlay_offset() or len(data)])
+
 
 def manifest_values(raw):
     """The values of an application manifest that the programs fix."""
@@ -87,6 +94,11 @@ class DeliverableChecks:
     """Mixin for a unittest.TestCase with PATH, NAME, DESCRIPTION, LEVEL and
     REQUIRED_IMPORTS set."""
 
+    # Functions looked up at run time, which older systems lack or which
+    # live in a DLL that is not a known one: named in the image, never
+    # imported.
+    RESOLVED = ["SetDefaultDllDirectories", "SetDllDirectoryA"]
+
     @classmethod
     def setUpClass(cls):
         cls.program = Program(cls.PATH)
@@ -101,8 +113,14 @@ class DeliverableChecks:
         self.assertEqual(expected_manifest(self.NAME, self.DESCRIPTION, self.LEVEL),
                          manifest_values(resources[0][3]))
 
-    def test_imports_only_system_dlls_and_the_functions_it_calls(self):
+    def test_imports_only_known_dlls_and_the_functions_it_calls(self):
         imports = self.program.imports()
-        self.assertLessEqual(set(imports), SYSTEM_DLLS)
-        for dll, function in self.REQUIRED_IMPORTS:
+        self.assertLessEqual(set(imports), KNOWN_DLLS)
+        self.assertNotIn("wintrust.dll", imports)
+        for dll, function in self.REQUIRED_IMPORTS + [("kernel32.dll", "GetModuleHandleA"),
+                                                      ("kernel32.dll", "GetProcAddress")]:
             self.assertIn(function, imports.get(dll, set()), dll)
+        image = self.program.image()
+        for function in self.RESOLVED:
+            self.assertIn(function.encode() + b"\0", image)
+            self.assertFalse(any(function in names for names in imports.values()), function)

@@ -23,7 +23,9 @@ class InstallerExecutableTest(DeliverableChecks, unittest.TestCase):
                         ("kernel32.dll", "GetSystemDirectoryA"),
                         ("user32.dll", "MessageBoxA"),
                         ("user32.dll", "GetForegroundWindow"),
-                        ("user32.dll", "GetTopWindow")]
+                        ("user32.dll", "GetTopWindow"),
+                        ("kernel32.dll", "CreateFileA"), ("kernel32.dll", "LoadLibraryExA")]
+    RESOLVED = DeliverableChecks.RESOLVED + ["WinVerifyTrust"]
 
     def test_archive_starts_where_the_header_word_says_right_behind_the_image(self):
         data = Path(self.PATH).read_bytes()

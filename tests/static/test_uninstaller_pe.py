@@ -31,7 +31,9 @@ class UninstallerExecutableTest(DeliverableChecks, unittest.TestCase):
                         ("kernel32.dll", "GetVersionExA"), ("advapi32.dll", "RegSetValueExA"),
                         ("shell32.dll", "ShellExecuteExA"),
                         ("shell32.dll", "SHGetSpecialFolderLocation"),
-                        ("user32.dll", "MessageBoxA")]
+                        ("user32.dll", "MessageBoxA"),
+                        ("kernel32.dll", "CreateFileA"), ("kernel32.dll", "LoadLibraryExA")]
+    RESOLVED = DeliverableChecks.RESOLVED + ["WinVerifyTrust"]
 
     def test_carries_exactly_its_manifest(self):
         # Besides the manifest: one icon group and its images.

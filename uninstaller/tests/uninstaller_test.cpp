@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -54,15 +55,35 @@ protected:
         fakewin::Get().programsFolder = kPrograms;
         UseTempDir(uninstaller_test::TempDirWithSeparator("temp"));
         // The cleaner's copy must be in place while it runs.
-        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) {
-            m_startedCopy = ReadFile(info.lpFile);
-        };
+        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
         Package({Entry(kCleaner, "cleaner bytes")});
+    }
+
+    // Every way out closes what it opened, the own file included.
+    void TearDown() override {
+        EXPECT_TRUE(fakewin::Get().openFiles.empty());
+        TempDirTest::TearDown();
     }
 
     void UseTempDir(const std::string& dir) {
         m_temp = dir;
         fakewin::Get().tempPath = dir;
+    }
+
+    // The copy's bytes and how it is held open while the cleaner starts.
+    void Started(const SHELLEXECUTEINFOA& info) {
+        m_startedCopy = ReadFile(fakewin::Get().elevated ? HostPath(info.lpFile) : info.lpFile);
+        m_heldModes.clear();
+        for (const auto& open : fakewin::Get().openFiles) {
+            if (open.second.path == HostPath(info.lpFile)) {
+                m_heldModes.emplace_back(open.second.access, open.second.share);
+            }
+        }
+    }
+
+    static std::string HostPath(std::string path) {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return path;
     }
 
     // A relative own path: the batch is then named after it in the temp dir.
@@ -78,6 +99,15 @@ protected:
         fakewin::Get().deleteHostFiles = true;
         fakewin::Get().tempPath = m_temp;
         fakewin::Get().modulePath = "uninstaller.exe";
+        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
+    }
+
+    // Elevated, with a Windows folder of the test's own whose Temp exists
+    // when asked for.
+    void Elevate(bool withTemp = true) {
+        fakewin::Get().elevated = true;
+        fakewin::Get().windowsDirectory = fs::absolute("win").string();
+        if (withTemp) fs::create_directories("win/Temp");
     }
 
     int Run() { return WinMain(nullptr, nullptr, const_cast<LPSTR>("/x"), 1); }
@@ -113,7 +143,10 @@ protected:
 
     std::string m_temp;
     std::string m_startedCopy;
+    std::vector<std::pair<DWORD, DWORD>> m_heldModes;  // (access, share)
 };
+
+const std::vector<std::pair<DWORD, DWORD>> kHeldForReading = {{GENERIC_READ, FILE_SHARE_READ}};
 
 TEST_F(UninstallerTest, FullRunRemovesEverythingAndReportsCompletion) {
     EXPECT_EQ(0, Run());
@@ -135,9 +168,14 @@ TEST_F(UninstallerTest, FullRunRemovesEverythingAndReportsCompletion) {
     EXPECT_FALSE(start.parameters || start.directory);
     EXPECT_EQ(1, start.nShow);  // SW_SHOWNORMAL
     EXPECT_EQ("cleaner bytes", m_startedCopy);
+    // Held open without write or delete sharing while the cleaner starts.
+    EXPECT_EQ(kHeldForReading, m_heldModes);
     EXPECT_FALSE(fs::exists(CopyPath()));
+    EXPECT_TRUE(fakewin::Get().openFiles.empty());
 
-    EXPECT_EQ((std::vector<std::string>{CopyPath(), kShortcut}), fakewin::Get().deletedFiles);
+    // A copy left by an earlier run first, then the copy of this one.
+    EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath(), kShortcut}),
+              fakewin::Get().deletedFiles);
     EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
     EXPECT_EQ(0, fakewin::Get().liveIdLists);
     EXPECT_EQ(0, fakewin::Get().allocatorReferences);
@@ -150,22 +188,37 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
     const std::vector<std::string> lookup = {"SHGetMalloc", "SHGetSpecialFolderLocation",
                                              "SHGetPathFromIDListA", "IMalloc::Free",
                                              "IMalloc::Release"};
-    std::vector<std::string> expected = {"GetVersionExA", "GetModuleFileNameA", "GetTempPathA",
-                                         "RegCreateKeyExA", "RegSetValueExA", "RegCloseKey",
-                                         "GetFileAttributesA", "MoveFileExA", "ShellExecuteExA", "WaitForSingleObject", "CloseHandle",
-                                         "DeleteFileA", "GetSystemDirectoryA",
-                                         "GetFileAttributesA"};
+    // The DLL search restricted, the own file held and checked through
+    // wintrust from the system directory, before anything else. The copy:
+    // made new and written, bridged to a handle that only reads and shares
+    // only reading, read back; held until the cleaner has ended.
+    std::vector<std::string> expected = {
+        "GetModuleHandleA", "GetProcAddress", "SetDefaultDllDirectories", "GetVersionExA",
+        "GetModuleFileNameA", "CreateFileA", "GetSystemDirectoryA", "GetModuleHandleA",
+        "GetProcAddress", "LoadLibraryExA", "GetProcAddress", "WinVerifyTrust", "WinVerifyTrust",
+        "FreeLibrary", "GetCurrentProcess", "OpenProcessToken", "GetTokenInformation",
+        "CloseHandle", "GetTempPathA", "RegCreateKeyExA", "RegQueryValueExA",
+        "GetSystemDirectoryA", "GetSystemWow64DirectoryA", "RegSetValueExA", "RegCloseKey",
+        "DeleteFileA", "CreateFileA", "WriteFile", "CreateFileA", "CloseHandle", "CreateFileA",
+        "CloseHandle", "ReadFile", "ReadFile", "ShellExecuteExA", "WaitForSingleObject",
+        "CloseHandle", "CloseHandle", "DeleteFileA", "GetSystemDirectoryA", "GetFileAttributesA"};
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.push_back("DeleteFileA");
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.insert(expected.end(), {"RemoveDirectoryA", "MessageBoxA", "GetModuleFileNameA",
-                                     "GetTempPathA", "CreateProcessA", "SetThreadPriority",
+                                     "GetTempPathA", "CreateFileA", "WriteFile", "CloseHandle",
+                                     "CreateProcessA", "SetThreadPriority",
                                      "GetCurrentThread", "SetThreadPriority", "GetCurrentProcess",
                                      "SetPriorityClass", "ResumeThread", "CloseHandle",
-                                     "CloseHandle"});
+                                     "CloseHandle", "CloseHandle"});
     EXPECT_EQ(expected, CallNames());
     const auto& calls = fakewin::Get().calls;
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "GetVersionExA(148)"));
+    const std::string copy = "\"" + CopyPath() + "\", ";
+    for (const std::string open :
+         {"0x40000000, 0x1, 1)", "0x80000000, 0x3, 3)", "0x80000000, 0x1, 3)"}) {
+        EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), "CreateFileA(" + copy + open));
+    }
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
                                      "RegCreateKeyExA(0x80000001, \"Control Panel\\Desktop\", 0, "
                                      "\"\", 0x0, 0xf003f, 0x0)"));
@@ -173,6 +226,61 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
                                      "WaitForSingleObject(0x3000, 4294967295)"));
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
                                      "SHGetSpecialFolderLocation(0x0, 2)"));
+}
+
+// The own file is held, shared for reading only, from before the check
+// until the cleaner has been read out of it. A signature whose digest does
+// not match, or a file that someone holds for writing, changes nothing: not
+// the screen saver setting, no file, no start. Any other outcome goes on.
+TEST_F(UninstallerTest, ADamagedSignedFileChangesNothingAndEveryOtherOutcomeGoesOn) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"trusted", [] { fakewin::Get().trustResult = 0; }, false},
+        {"TRUST_E_NOSIGNATURE", [] {}, false},
+        {"CERT_E_UNTRUSTEDROOT", [] { fakewin::Get().trustResult = 0x800B0109u; }, false},
+        {"no wintrust", [] { fakewin::Get().wintrustMissing = true; }, false},
+        {"TRUST_E_BAD_DIGEST", [] { fakewin::Get().trustResult = 0x80096010u; }, true},
+        {"held for writing", [] { fakewin::Get().createFileError = ERROR_SHARING_VIOLATION; },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        Elevate();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        if (c.stops) {
+            EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
+            EXPECT_FALSE(Called("OpenProcessToken") || Called("CreateDirectoryA") ||
+                         Called("GetTempPathA") || Called("RegCreateKeyExA") ||
+                         Called("ShellExecuteExA"));
+            EXPECT_FALSE(fs::exists(CopyPath()) || SelfDeletionStarted());
+            EXPECT_TRUE(fakewin::Get().openFiles.empty());
+        } else {
+            EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+            EXPECT_TRUE(SelfDeletionStarted());
+        }
+        EXPECT_EQ(0, fakewin::Get().loadedLibraries);
+    }
+
+    // Opened once, first, and closed last, as WinMain returns.
+    ResetStandIn();
+    Run();
+    const auto& opened = fakewin::Get().createdFiles;
+    ASSERT_FALSE(opened.empty());
+    EXPECT_EQ("uninstaller.exe", opened[0].path);
+    EXPECT_EQ(1, std::count_if(opened.begin(), opened.end(), [](const fakewin::CreateFileCall& o) {
+                  return o.path == "uninstaller.exe";
+              }));
+    EXPECT_EQ((std::vector<DWORD>{GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING}),
+              (std::vector<DWORD>{opened[0].access, opened[0].share, opened[0].disposition}));
+    ASSERT_EQ(2u, fakewin::Get().trustCalls.size());
+    EXPECT_EQ(opened[0].handle, fakewin::Get().trustCalls[0].file);
+    EXPECT_EQ("CloseHandle(0x6000)", fakewin::Get().calls.back());
 }
 
 TEST_F(UninstallerTest, OnlyWindowsNtIsSupported) {
@@ -187,7 +295,9 @@ TEST_F(UninstallerTest, OnlyWindowsNtIsSupported) {
         EXPECT_TRUE(IsUnsupportedOs());
         EXPECT_EQ(0, Run());
         EXPECT_EQ((BoxList{{kUnsupported, kTitle, 0u}}), Boxes());
-        EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "GetVersionExA", "MessageBoxA"}),
+        EXPECT_EQ((std::vector<std::string>{"GetVersionExA", "GetModuleHandleA", "GetProcAddress",
+                                            "SetDefaultDllDirectories", "GetVersionExA",
+                                            "MessageBoxA"}),
                   CallNames());
     }
 }
@@ -213,7 +323,8 @@ TEST_F(UninstallerTest, AFailedExtractionEndsTheRunAfterItsOwnMessage) {
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
     EXPECT_EQ(1u, fakewin::Get().registryWrites.size());
-    EXPECT_FALSE(Called("ShellExecuteExA") || Called("DeleteFileA") || Called("SHGetMalloc"));
+    EXPECT_FALSE(Called("ShellExecuteExA") || Called("SHGetMalloc"));
+    EXPECT_FALSE(fs::exists(CopyPath()));
     EXPECT_FALSE(SelfDeletionStarted());
 }
 
@@ -221,7 +332,7 @@ TEST_F(UninstallerTest, AFailedStartIsReportedAndTheCopyDeleted) {
     fakewin::Get().shellExecuteFails = true;
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kCannotStart, kErrorTitle, 0x51000u}}), Boxes());
-    EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+    EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
     EXPECT_FALSE(fs::exists(CopyPath()));
     EXPECT_FALSE(Called("WaitForSingleObject") || Called("SHGetMalloc"));
     EXPECT_FALSE(SelfDeletionStarted());
@@ -232,9 +343,14 @@ TEST_F(UninstallerTest, AStartWithoutAProcessHandleIsReportedAndTheCopyDeleted) 
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kNoHandle, kErrorTitle, 0x51000u}}), Boxes());
     EXPECT_EQ("cleaner bytes", m_startedCopy);
-    EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+    EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
     EXPECT_FALSE(fs::exists(CopyPath()));
-    EXPECT_FALSE(Called("WaitForSingleObject") || Called("CloseHandle") || Called("SHGetMalloc"));
+    EXPECT_FALSE(Called("WaitForSingleObject") || Called("SHGetMalloc"));
+    // No null handle is closed; the own file's handle last, as WinMain returns.
+    const auto& closed = fakewin::Get().closedHandles;
+    EXPECT_EQ(closed.end(), std::find(closed.begin(), closed.end(), nullptr));
+    ASSERT_FALSE(closed.empty());
+    EXPECT_EQ(fakewin::Get().fileHandle, closed.back());
     EXPECT_FALSE(SelfDeletionStarted());
 }
 
@@ -256,7 +372,7 @@ TEST_F(UninstallerTest, AScreenSaverThatStaysStopsTheRunWithAnError) {
         failures[i]();
         EXPECT_EQ(0, Run());
         EXPECT_EQ((BoxList{{kNotRemoved, kErrorTitle, 0x51000u}}), Boxes());
-        EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+        EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
         EXPECT_FALSE(Called("SHGetMalloc") || Called("RemoveDirectoryA") || SelfDeletionStarted());
     }
 }
@@ -281,7 +397,7 @@ TEST_F(UninstallerTest, WithoutTheProgramsFolderTheShortcutAndFolderAreLeftAlone
         failures[i]();
         EXPECT_EQ("", GetProgramsFolderPath());
         EXPECT_EQ(0, Run());
-        EXPECT_EQ(std::vector<std::string>{CopyPath()}, fakewin::Get().deletedFiles);
+        EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
         EXPECT_TRUE(fakewin::Get().removedDirectories.empty());
         EXPECT_EQ(0, fakewin::Get().liveIdLists);
         EXPECT_EQ(0, fakewin::Get().allocatorReferences);
@@ -320,6 +436,226 @@ TEST_F(UninstallerTest, PathsThatDoNotFitStopTheRunBeforeAnyChange) {
         EXPECT_EQ((BoxList{{messages[i], kTitle, 0u}}), Boxes());
         EXPECT_FALSE(Called("RegCreateKeyExA") || Called("ShellExecuteExA"));
         EXPECT_FALSE(fs::exists(fitting + kCleaner));
+    }
+}
+
+// Elevated, the copy and the deletion batch go to a new folder under the
+// Windows folder's Temp that only SYSTEM and the Administrators can change;
+// every file there is made new, and the batch removes the folder last.
+TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn) {
+    Elevate();
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+    const auto& made = fakewin::Get().createdDirectories;
+    ASSERT_EQ(1u, made.size());
+    const std::string folder = made[0].first;
+    const std::string temp = fakewin::Get().windowsDirectory + "\\Temp\\";
+    EXPECT_EQ(temp, folder.substr(0, temp.size()));
+    EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", made[0].second);
+    EXPECT_EQ(0, fakewin::Get().liveDescriptors);
+    EXPECT_FALSE(Called("GetTempPathA"));
+
+    ASSERT_EQ(1u, fakewin::Get().shellExecutes.size());
+    EXPECT_EQ(folder + "\\" + kCleaner, fakewin::Get().shellExecutes[0].file);
+    EXPECT_EQ("cleaner bytes", m_startedCopy);
+    EXPECT_EQ(kHeldForReading, m_heldModes);
+    // Made new (1), or opened where this run made it (3); never replaced (2).
+    std::vector<std::string> opens;
+    for (const std::string& call : fakewin::Get().calls) {
+        if (call.rfind("CreateFileA(\"" + folder, 0) == 0) {
+            opens.push_back(call.substr(call.size() - 2));
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"1)", "3)", "3)", "1)"}), opens);
+
+    // Left for the batch: the batch alone, which ends by removing the folder.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(HostPath(folder))) {
+        left.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(std::vector<std::string>{"uninstaller.bat"}, left);
+    const std::string batch = ReadFile(HostPath(folder) + "/uninstaller.bat");
+    const std::string remove = "rmdir /s /q \"" + folder + "\" 2>nul";
+    const std::string last = "\r\nstart \"\" /b cmd /s /c \"ping -n 2 127.0.0.1 >nul & " + remove +
+                             " & ping -n 4 127.0.0.1 >nul & " + remove + "\"";
+    EXPECT_EQ(last, batch.substr(batch.size() - std::min(batch.size(), last.size())));
+    EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
+    // There cmd finds ping and cmd in the system directory first.
+    EXPECT_EQ(fakewin::Get().systemDirectory,
+              fakewin::Get().createdProcesses.at(0).currentDirectory);
+    EXPECT_EQ(0, fakewin::Get().openTokens);
+}
+
+// Not elevated, or where elevation cannot be told: TEMP as before, the copy
+// held the same way.
+TEST_F(UninstallerTest, WithoutElevationTheCopyIsHeldInTemp) {
+    for (bool tokenFails : {false, true}) {
+        SCOPED_TRACE(tokenFails);
+        ResetStandIn();
+        fakewin::Get().elevated = true;
+        fakewin::Get().tokenQueryFails = tokenFails;
+        if (!tokenFails) fakewin::Get().elevated = false;
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+        EXPECT_TRUE(fakewin::Get().createdDirectories.empty());
+        EXPECT_EQ(CopyPath(), fakewin::Get().shellExecutes.at(0).file);
+        EXPECT_EQ(kHeldForReading, m_heldModes);
+        EXPECT_EQ(0, fakewin::Get().openTokens);
+    }
+}
+
+// Every way out of an elevated run leaves nothing in the Windows folder's
+// Temp but what the batch removes.
+TEST_F(UninstallerTest, ElevatedWaysOutLeaveNothingBehind) {
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string box;
+    } cases[] = {
+        {"start failed", [] { fakewin::Get().shellExecuteFails = true; }, kCannotStart},
+        {"no process handle", [] { fakewin::Get().startedProcess = nullptr; }, kNoHandle},
+        {"screen saver stays", [] { fakewin::Get().systemDirectoryResult = 0u; }, kNotRemoved},
+        {"batch not started", [] { fakewin::Get().createProcessFails = true; }, kCompleted},
+        {"copy changed between handles",
+         [] {
+             fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
+                 if (share == (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+                     tamarin_test::WriteFile(HostPath(path), "planted bytes");
+                 }
+             };
+         },
+         kCannotWriteText},
+        // Last: the library keeps what it found of the program's archive.
+        {"no archive", [] { tamarin_test::WriteFile("uninstaller.exe", "MZ only"); },
+         kBrokenInstallerText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        Package({Entry(kCleaner, "cleaner bytes")});
+        Elevate();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        ASSERT_EQ(1u, fakewin::Get().messageBoxes.size());
+        EXPECT_EQ(c.box, fakewin::Get().messageBoxes[0].text);
+        EXPECT_EQ(1u, fakewin::Get().createdDirectories.size());
+        EXPECT_TRUE(fs::is_empty("win/Temp"));
+        EXPECT_TRUE(fakewin::Get().openFiles.empty());
+    }
+}
+
+// No folder of its own, no removal: never TEMP instead.
+TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        size_t tries;
+    } cases[] = {
+        {"no Temp in the Windows folder", [] {}, 1},
+        {"every name taken",
+         [] { fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS; }, 16},
+        {"no Windows folder", [] { fakewin::Get().windowsDirectoryResult = 0u; }, 0},
+        {"a \"%\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "%OS%"; }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        Elevate(false);
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCannotWriteText, kTitle, 0u}}), Boxes());
+        std::vector<std::string> names;
+        for (const auto& made : fakewin::Get().createdDirectories) names.push_back(made.first);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(c.tries, std::unique(names.begin(), names.end()) - names.begin());
+        EXPECT_FALSE(Called("GetTempPathA") || Called("RegCreateKeyExA"));
+        // Only the own file was opened, and it is closed again.
+        EXPECT_EQ(1u, fakewin::Get().createdFiles.size());
+        EXPECT_TRUE(fakewin::Get().openFiles.empty());
+        EXPECT_EQ(0, fakewin::Get().liveDescriptors);
+        EXPECT_FALSE(fs::exists("win"));
+    }
+}
+
+const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
+
+// The copy is written only as a new file and started only as written.
+TEST_F(UninstallerTest, ACopyThatIsNotOursAloneIsRefused) {
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        bool copyLeft;
+    } cases[] = {
+        {"a folder at its name", [this] { fs::create_directories(CopyPath()); }, true},
+        {"bytes added between the handles",
+         [] {
+             fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
+                 if (share == (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+                     tamarin_test::WriteFile(path, "cleaner bytes and more");
+                 }
+             };
+         },
+         false},
+        // Another process that opened it for writing once the write handle
+        // was closed, and keeps it open.
+        {"held for writing by another process",
+         [] {
+             fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
+                 if (share != (FILE_SHARE_READ | FILE_SHARE_WRITE)) return;
+                 fakewin::Get().openFiles[kOtherProcess] = {path, GENERIC_WRITE, 7, -1};
+             };
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCannotWriteText, kTitle, 0u}}), Boxes());
+        EXPECT_FALSE(Called("ShellExecuteExA"));
+        EXPECT_EQ(c.copyLeft, fs::exists(CopyPath()));
+        fakewin::Get().openFiles.erase(kOtherProcess);
+        fs::remove_all(CopyPath());
+        EXPECT_TRUE(fakewin::Get().openFiles.empty());
+    }
+}
+
+// The setting is cleared only when it names our screen saver in the system
+// directory, in any case, long or short; any other choice stays.
+TEST_F(UninstallerTest, OnlyOurScreenSaverSettingIsCleared) {
+    const std::string ours = "C:\\Windows\\system32\\Kobaru_Senryu_2014.scr";
+    const std::string shortOurs = "C:\\Windows\\system32\\KOBARU~1.SCR";
+    const struct {
+        std::optional<std::string> value;
+        DWORD type;
+        bool cleared;
+    } cases[] = {
+        {ours, REG_SZ, true},
+        {"c:\\WINDOWS\\SYSTEM32\\kobaru_senryu_2014.SCR", REG_SZ, true},
+        {shortOurs, REG_SZ, true},
+        {"c:\\windows\\system32\\kobaru~1.scr", REG_SZ, true},
+        {"C:\\Windows\\SysWOW64\\KOBARU_SENRYU_2014.scr", REG_SZ, true},
+        {"C:\\Windows\\system32\\Mystify.scr", REG_SZ, false},
+        {"C:\\Windows\\system32\\KOBARU~2.SCR", REG_SZ, false},
+        {"C:\\Users\\u\\Kobaru_Senryu_2014.scr", REG_SZ, false},
+        {ours + " ", REG_SZ, false},
+        {"Kobaru_Senryu_2014.scr", REG_SZ, false},
+        {"", REG_SZ, false},
+        {ours, REG_EXPAND_SZ, false},
+        {std::nullopt, REG_SZ, false},
+        {std::string(400, 'x'), REG_SZ, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.value_or("(absent)"));
+        fakewin::Reset();
+        fakewin::Get().wow64Directory = "C:\\Windows\\SysWOW64";
+        fakewin::Get().shortPaths[ours] = shortOurs;
+        fakewin::Get().screenSaver = c.value;
+        fakewin::Get().screenSaverType = c.type;
+        EXPECT_FALSE(ResetScreenSaverSetting());
+        EXPECT_EQ(c.cleared ? 1u : 0u, fakewin::Get().registryWrites.size());
+        EXPECT_EQ(0, fakewin::Get().openKeys);
     }
 }
 

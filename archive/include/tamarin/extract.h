@@ -2,6 +2,8 @@
 #ifndef TAMARIN_EXTRACT_H_
 #define TAMARIN_EXTRACT_H_
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 // Writes the root archive's entry (never a plain file of that name) to
@@ -24,5 +26,15 @@ extern const char kCannotWriteText[];
 void ShowProductMessage(const char* text);
 
 bool ExtractEntry(const std::string& destination, const std::string& entryName);
+
+// Takes a chunk of an entry (at most 1 MiB); true when it could not be
+// written.
+typedef std::function<bool(const unsigned char* data, uint32_t size)> ChunkWriter;
+
+// Hands the root archive's entry to write, in order and in chunks, for a
+// caller that writes to a file it has made itself. True on failure, after
+// the same message boxes as ExtractEntry ("システムフォルダに書き込みできません。"
+// when write fails); what was written by then is the caller's to remove.
+bool ExtractEntryTo(const std::string& entryName, const ChunkWriter& write);
 
 #endif  // TAMARIN_EXTRACT_H_

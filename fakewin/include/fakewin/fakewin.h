@@ -3,13 +3,16 @@
 #define FAKEWIN_FAKEWIN_H_
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <windows.h>
+#include <wintrust.h>
 
 namespace fakewin {
 
@@ -41,6 +44,23 @@ struct CreateProcessCall {
     BOOL inheritHandles;
     DWORD creationFlags;
     STARTUPINFOA startup;  // as handed in
+};
+
+// DLL loading, the program's own file and its signature check.
+struct CreateFileCall {
+    std::string path;
+    DWORD access, share, disposition;
+    HANDLE handle;  // what the call returned
+};
+
+// One WinVerifyTrust call, its parameter blocks as handed in.
+struct TrustCall {
+    HWND window;
+    bool genericVerifyV2;  // the action is WINTRUST_ACTION_GENERIC_VERIFY_V2
+    DWORD uiChoice, revocationChecks, unionChoice, stateAction, provFlags;
+    HANDLE file;
+    std::string path;  // the wide path, as ASCII
+    HANDLE stateData;  // hWVTStateData as handed in
 };
 
 // What the stand-in returns, and what it saw. Reset() restores the defaults
@@ -125,11 +145,76 @@ struct State {
     // in which case it fails with it.
     std::optional<DWORD> fileAttributesError;
     DWORD lastError = 0;
+
+    // DLL loading, the program's own file and its signature check.
+    // GetProcAddress finds these two kernel32 functions only when true;
+    // SetDefaultDllDirectories returns setDefaultDllDirectoriesResult.
+    bool hasSetDefaultDllDirectories = true;
+    bool hasSetDllDirectory = true;
+    BOOL setDefaultDllDirectoriesResult = TRUE;
+    // LoadLibraryExA loads the system directory's wintrust.dll by its full
+    // path alone, unless it is missing; loadedLibraries counts what is not
+    // freed yet.
+    bool wintrustMissing = false;
+    int loadedLibraries = 0;
+    // CreateFileA fails with createFileError when set, else opens the host
+    // file as the work folder's state below describes. The first file it
+    // opens gets fileHandle, each later one the next multiple of 4. Every
+    // call is kept in createdFiles.
+    std::optional<DWORD> createFileError;
+    HANDLE fileHandle = reinterpret_cast<HANDLE>(0x6000);
+    std::vector<CreateFileCall> createdFiles;
+    // WinVerifyTrust's result for WTD_STATEACTION_VERIFY (by default that
+    // of an unsigned file, TRUST_E_NOSIGNATURE), and every call seen.
+    LONG trustResult = static_cast<LONG>(0x800B0100u);
+    std::vector<TrustCall> trustCalls;
+    // ---- The uninstaller's work folder and its held files.
+    // OpenProcessToken or GetTokenInformation fails, or the token reports
+    // this elevation.
+    bool tokenQueryFails = false;
+    bool elevated = false;
+    int openTokens = 0;
+    // GetSystemWindowsDirectoryA, scripted like GetSystemDirectoryA; the WoW64
+    // system directory, none on a 32-bit Windows.
+    std::string windowsDirectory = "C:\\Windows";
+    std::optional<UINT> windowsDirectoryResult;
+    std::optional<std::string> wow64Directory;
+    DWORD processId = 0x1234;
+    DWORD tickCount = 0xABCD;
+    // Every CreateDirectoryA: the path and the string form of the security
+    // descriptor given ("" for none). It makes the host folder (backslashes
+    // taken as separators) unless createDirectoryError is set.
+    std::vector<std::pair<std::string, std::string>> createdDirectories;
+    std::optional<DWORD> createDirectoryError;
+    int liveDescriptors = 0;
+    // Files open through CreateFileA, by handle: a host file (backslashes
+    // taken as separators) with the access and share mode asked for. Opens,
+    // deletes and program starts that conflict with a share mode fail with
+    // ERROR_SHARING_VIOLATION, as on Windows. The hook runs after each open.
+    struct OpenFile {
+        std::string path;
+        DWORD access, share;
+        int fd;
+    };
+    std::map<HANDLE, OpenFile> openFiles;
+    std::function<void(const std::string& path, DWORD access, DWORD share)> onCreateFile;
+    // HKEY_CURRENT_USER "Control Panel\Desktop" "SCRNSAVE.EXE" as
+    // RegQueryValueExA reads it (none: the value is absent), and the short
+    // (8.3) forms of long paths that GetShortPathNameA and GetLongPathNameA
+    // know; any other path is its own form when the host file exists.
+    std::optional<std::string> screenSaver =
+        std::string("C:\\Windows\\system32\\Kobaru_Senryu_2014.scr");
+    DWORD screenSaverType = REG_SZ;
+    std::map<std::string, std::string> shortPaths;
+    // ---- end of the work folder's state
 };
 
 // The pseudo handles that GetCurrentProcess and GetCurrentThread return.
 inline HANDLE CurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
 inline HANDLE CurrentThread() { return reinterpret_cast<HANDLE>(-2); }
+// The modules that GetModuleHandleA and LoadLibraryExA hand out.
+inline HMODULE Kernel32() { return reinterpret_cast<HMODULE>(0x7000); }
+inline HMODULE Wintrust() { return reinterpret_cast<HMODULE>(0x7100); }
 
 State& Get();
 void Reset();
