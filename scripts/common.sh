@@ -85,21 +85,19 @@ build() {
   done
 }
 
+# set_cache BUILD NAME:TYPE VALUE: sets a cache entry of a build when it differs.
+set_cache() {
+  [ -f "$BUILD/$1/CMakeCache.txt" ] || return 0
+  grep -qxF "$2=$3" "$BUILD/$1/CMakeCache.txt" || cmake "$BUILD/$1" -D"$2=$3" >/dev/null
+}
+
 # use_screen_saver FILE: the screen saver the Windows builds package (empty:
 # the sample). Reconfigures only a build whose choice differs.
 use_screen_saver() {
   local name
   for name in i686 x86_64; do
-    if ! grep -qxF "KOBARU_SCREEN_SAVER:FILEPATH=$1" "$BUILD/$name/CMakeCache.txt"; then
-      cmake "$BUILD/$name" -DKOBARU_SCREEN_SAVER="$1" >/dev/null
-    fi
+    set_cache "$name" KOBARU_SCREEN_SAVER:FILEPATH "$1"
   done
-}
-
-# set_cache BUILD NAME:TYPE VALUE: sets a cache entry of a build when it differs.
-set_cache() {
-  [ -f "$BUILD/$1/CMakeCache.txt" ] || return 0
-  grep -qxF "$2=$3" "$BUILD/$1/CMakeCache.txt" || cmake "$BUILD/$1" -D"$2=$3" >/dev/null
 }
 
 # use_wine32: points the Windows builds at the root that prepare_wine32 found

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "delete_self.h"
@@ -229,7 +230,9 @@ private:
 
 // Whether the file holds exactly these bytes, read from its start.
 bool HoldsExactly(HANDLE file, const std::string& bytes) {
-    std::unique_ptr<char[]> chunk(new char[1u << 16]);
+    // Without memory to compare, the copy is not known to be ours.
+    std::unique_ptr<char[]> chunk(new (std::nothrow) char[1u << 16]);
+    if (!chunk) return false;
     size_t at = 0;
     for (;;) {
         DWORD count = 0;

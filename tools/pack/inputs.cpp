@@ -243,7 +243,8 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
     std::map<std::string, const Input*> byFoldedName;
     uintmax_t total = alreadyUsed;
     for (const Input& input : *inputs) {
-        std::string problem = NameProblem(input.name) != nullptr ? NameProblem(input.name) : "";
+        const char* const general = NameProblem(input.name);
+        std::string problem = general != nullptr ? general : "";
         if (problem.empty() && forWindows) problem = WindowsNameProblem(input.name);
         if (!problem.empty()) {
             err << "kobaru-pack: entry name '" << names.Show(input.name) << "' (for " << names.ShowHost(input.file)
