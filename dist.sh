@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the product into dist/, signed, and runs the files in dist/ end to
 # end under 32-bit Wine on a 64-bit Windows (WoW64); where 32-bit Windows code
-# cannot run, the x86_64 build of the same sources, packaged the same way.
+# cannot run, the x86_64 build of the same sources, packaged the same way,
+# under the same Wine's wine64.
 #
 #   ./dist.sh [SCREEN_SAVER]    ./dist.sh -h|--help
 #
@@ -45,7 +46,7 @@ check_payload() {
 install_missing
 [ -z "$payload" ] || [ -n "$payload_checked" ] || check_payload
 [ -z "$payload" ] || payload=$(realpath "$payload")
-prepare_wine32
+prepare_wine
 
 configure_all
 # The payload serves this run only: whatever ends the run, the builds go
@@ -55,7 +56,7 @@ if [ -n "$payload" ]; then
   trap 'exit 130' INT TERM
 fi
 use_screen_saver "$payload"
-use_wine32
+use_wine
 log "building the pack tool"
 cmake --build "$BUILD/native" --target kobaru-pack -- --quiet
 # A failed signing step is shown amid the build tool's output, with its
@@ -94,11 +95,14 @@ if [ -n "$WINE32" ]; then
     /usr/bin/python3 "$ROOT/scripts/demo.py" "$DIST/Inst_Kobaru_ScreenSaver_RA.exe" \
     "$INSIDE/Kobaru_ScreenSaver_2014_Cleaner.exe" "$BUILD/i686/wine-win64" \
     "${payload:-$BUILD/i686/sample_scr/Kobaru_Senryu_2014.scr}"
-else
+elif [ -n "$WINE_ROOT" ]; then
   log "running the packaged x86_64 build under Wine, standing in for dist/"
-  /usr/bin/python3 "$ROOT/scripts/demo.py" "$BUILD/x86_64/packaged/Inst_Kobaru_ScreenSaver_RA.exe" \
+  KOBARU_WINE_FS=$WINE_ROOT KOBARU_ROOT_BINDS=$ROOT \
+    /usr/bin/python3 "$ROOT/scripts/demo.py" "$BUILD/x86_64/packaged/Inst_Kobaru_ScreenSaver_RA.exe" \
     "$BUILD/x86_64/packaged/Kobaru_ScreenSaver_Cleaner.exe" "$BUILD/x86_64/wine" \
     "${payload:-$BUILD/x86_64/sample_scr/Kobaru_Senryu_2014.scr}"
+else
+  log "no round trip under Wine: see the line above"
 fi
 
 # One summary: what was built, how it is signed, what to ship.

@@ -40,9 +40,11 @@ if(WIN32)
   add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
 endif()
 
-# Where 32-bit Windows code runs: the Debian root that holds 32-bit Wine
-# (scripts/wine32.sh). Empty on machines that cannot run it.
-set(KOBARU_WINE32_ROOT "" CACHE PATH "Debian root holding 32-bit Wine (empty: none)")
+# The Debian root that holds the one Wine every Windows run uses
+# (scripts/wine32.sh); empty where it cannot be made: then no Windows program
+# runs. KOBARU_WINE32: 32-bit Windows code runs there too.
+set(KOBARU_WINE_FS "" CACHE PATH "Debian root holding Wine (empty: none)")
+option(KOBARU_WINE32 "32-bit Windows code runs under the root's Wine" OFF)
 # Folders the root sees at their own paths: the sources and the build.
 set(KOBARU_ROOT_BINDS ${PROJECT_SOURCE_DIR}:${CMAKE_BINARY_DIR})
 
@@ -69,15 +71,17 @@ if(KOBARU_TESTS)
     add_library(kobaru_gtest INTERFACE)
     target_link_libraries(kobaru_gtest INTERFACE gtest_main gtest)
     if(WIN32)
-      # Test executables run in a prefix of the build's own: under wine64,
-      # or the 32-bit ones in a 32-bit Windows in the root.
+      # Test executables run in a prefix of the build's own, under the
+      # root's wine64, or the 32-bit ones in a 32-bit Windows.
       set(KOBARU_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
-      set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/wine/wine-run ${KOBARU_WINE_ROOT})
       if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
-        set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env KOBARU_WINE_FS=${KOBARU_WINE32_ROOT}
-          KOBARU_WINEARCH=win32 KOBARU_PROGRAM_BITS=32 KOBARU_ROOT_BINDS=${KOBARU_ROOT_BINDS}
-          ${CMAKE_CROSSCOMPILING_EMULATOR})
+        set(kind KOBARU_WINEARCH=win32 KOBARU_PROGRAM_BITS=32)
+      else()
+        set(kind KOBARU_WINEARCH=win64 KOBARU_PROGRAM_BITS=64)
       endif()
+      set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env KOBARU_WINE_FS=${KOBARU_WINE_FS} ${kind}
+        KOBARU_ROOT_BINDS=${KOBARU_ROOT_BINDS}
+        ${PROJECT_SOURCE_DIR}/tests/wine/wine-run ${KOBARU_WINE_ROOT})
     endif()
   else()
     find_package(GTest REQUIRED)
@@ -88,12 +92,16 @@ endif()
 
 # kobaru_add_gtest(NAME sources... LIBS libs...)
 # A GoogleTest executable registered with CTest. In the MinGW builds it runs
-# under Wine through the emulator set above (x86_64: wine64; i686-tests:
-# 32-bit Wine in a win32 prefix).
+# under the root's Wine through the emulator set above (x86_64: wine64;
+# i686-tests: 32-bit Wine in a win32 prefix), and is only built where there
+# is no Wine to run it.
 function(kobaru_add_gtest name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} kobaru_gtest)
+  if(WIN32 AND (NOT KOBARU_WINE_FS OR (CMAKE_SYSTEM_PROCESSOR STREQUAL "i686" AND NOT KOBARU_WINE32)))
+    return()
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

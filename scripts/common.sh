@@ -1,24 +1,29 @@
 # Shared by dist.sh and test.sh: installs what is missing on a Debian 12
-# machine (as root) and configures and builds the builds.
+# machine (as root) and configures and builds the builds. Every Wine run
+# uses the Wine of the root that scripts/wine32.sh makes.
 #   build/native      g++: library, pack tool, unit tests, benchmarks
 #   build/asan        g++ with AddressSanitizer and UndefinedBehaviorSanitizer
-#   build/x86_64      MinGW: the programs and the library tests run under
-#                     wine64 (and the end-to-end tests where 32-bit Wine cannot)
+#   build/x86_64      MinGW: the programs and the library tests run under the
+#                     root's wine64 (and the end-to-end tests where 32-bit
+#                     Wine cannot run)
 #   build/i686        MinGW: the 32-bit deliverables, their static checks and
 #                     their end-to-end tests under 32-bit Wine (win32, WoW64)
 #   build/i686-tests  MinGW (-posix): the library tests under 32-bit Wine
-#   build/i386        32-bit Linux: library tests and fuzz replays, natively
-#                     where the kernel allows, else under qemu-i386
+#   build/i386        32-bit Linux: library tests and fuzz replays, under
+#                     qemu-i386, and natively as well where the kernel allows
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build
 source "$ROOT/scripts/wine32.sh"
 
+# Wine itself is not among them: it comes from the root (scripts/wine32.sh),
+# made with debootstrap and entered with unshare, mount and chroot. The i386
+# runner needs prlimit and, natively, the 32-bit gconv modules of libc6-i386.
 PACKAGES=(cmake ninja-build g++ make python3 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          wine wine64 locales libboost-dev libgtest-dev googletest libbenchmark-dev
+          locales libboost-dev libgtest-dev googletest libbenchmark-dev
           python3-pefile libarchive-tools time osslsigncode openssl g++-i686-linux-gnu
-          qemu-user)
+          qemu-user libc6-i386 debootstrap debian-archive-keyring util-linux mount coreutils)
 
 log() { printf '\033[1m== %s\033[0m\n' "$*"; }
 
@@ -100,12 +105,16 @@ use_screen_saver() {
   done
 }
 
-# use_wine32: points the Windows builds at the root that prepare_wine32 found
-# (WINE32), or at none: then the x86_64 programs run end to end instead.
-use_wine32() {
-  local stand_in=ON
-  [ -z "$WINE32" ] || stand_in=OFF
-  set_cache i686 KOBARU_WINE32_ROOT:PATH "$WINE32"
-  set_cache i686-tests KOBARU_WINE32_ROOT:PATH "$WINE32"
+# use_wine: points the Windows builds at the root that prepare_wine found
+# (WINE_ROOT; none: no Windows program runs) and says whether 32-bit code
+# runs there (WINE32): where it does not, the x86_64 programs run end to end
+# instead.
+use_wine() {
+  local stand_in=ON wine32=OFF name
+  [ -z "$WINE32" ] || stand_in=OFF wine32=ON
+  for name in x86_64 i686 i686-tests; do
+    set_cache "$name" KOBARU_WINE_FS:PATH "$WINE_ROOT"
+    set_cache "$name" KOBARU_WINE32:BOOL "$wine32"
+  done
   set_cache x86_64 KOBARU_X86_64_E2E:BOOL "$stand_in"
 }

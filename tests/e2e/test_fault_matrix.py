@@ -21,6 +21,9 @@ from winehar import SYSTEM_FOLDER, WinePrefix
 
 INSTALLER = os.environ["KOBARU_INSTALLER"]
 UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
+# The same uninstaller with an asInvoker manifest: a standard user's run,
+# with a limited token.
+STANDARD_UNINSTALLER = os.environ["KOBARU_STANDARD_UNINSTALLER"]
 CLEANER = os.environ["KOBARU_CLEANER"]
 HOLD = os.environ["KOBARU_HOLD"]
 RENAME_PROBE = os.environ["KOBARU_RENAME_PROBE"]
@@ -41,6 +44,9 @@ ERROR = ("エラー".encode("cp932"), 0x51000)
 CANNOT_WRITE = (product.CANNOT_WRITE, TITLE, 0)
 BROKEN_INSTALLER = (BROKEN, TITLE, 0)
 COMPLETED = (product.COMPLETED, TITLE, 0)
+CANNOT_START = ("インストール補助プログラムを開始できません。\nWindowsを再起動してからやり直してください。\n"
+                "問題が解決しない場合は、サポートまでお問い合わせください。\n"
+                "ご迷惑をおかけし、申し訳ございません。").encode("cp932")
 NOT_REMOVED = ("スクリーンセーバーを削除できませんでした。\nWindowsを再起動してからやり直してください。\n"
                "問題が解決しない場合は、サポートまでお問い合わせください。\n"
                "ご迷惑をおかけし、申し訳ございません。").encode("cp932")
@@ -68,6 +74,17 @@ def missing_temp(test):
     """A user TEMP that names no folder."""
     for variable in ("TEMP", "TMP"):
         test.prefix.reg_set(r"HKCU\Environment", variable, "C:\\no such temp")
+
+
+# A cleaner's copy that an earlier run left in TEMP, or that someone put
+# there under its name.
+STALE_TEMP = "stale temp"
+STALE_COPY = STALE_TEMP + "/" + CLEANER_NAME
+
+
+def stale_copy(test):
+    test.use_temp(STALE_TEMP)
+    (test.prefix.drive_c / STALE_COPY).write_bytes(b"MZ stale cleaner")
 
 
 def held(path, milliseconds):
@@ -126,19 +143,42 @@ CASES = [
     Case("destination in use", "install", held(SAVER, 6000), [CANNOT_WRITE], {}),
     Case("planted, install", "install", planted, [],
          {SAVER: SAVER_BYTES, INSTALLED: NEW_UNINSTALLER}),
-    # The uninstaller.
-    Case("planted, uninstall", "uninstall", planted, [COMPLETED], REMOVED),
+    # The uninstaller run elevated (its manifest says highestAvailable): it
+    # works in a folder of its own under the Windows folder's Temp and
+    # leaves nothing there (every file of drive C: is compared).
+    Case("an elevated uninstall never starts a cleaner planted in the current folder",
+         "uninstall", planted, [COMPLETED], REMOVED),
+    Case("an elevated uninstall never reads TEMP: a missing TEMP does not matter", "uninstall",
+         missing_temp, [COMPLETED], REMOVED),
+    Case("an elevated uninstall never reads TEMP: one too long for the cleaner's path does not "
+         "matter", "uninstall", temp_at("t" * 223), [COMPLETED], REMOVED),
+    Case("an elevated uninstall never reads TEMP: a cleaner there is neither run nor removed",
+         "uninstall", stale_copy, [COMPLETED], REMOVED),
+    # A standard user's run (the asInvoker variant, a limited token): the
+    # cleaner's copy goes to TEMP and is started through the consent prompt;
+    # TEMP is left as it was.
+    Case("standard user: a cleaner planted in the current folder is never started",
+         "standard uninstall", planted, [COMPLETED], REMOVED),
     # A lone "%": Wine's ShellExecuteExA (not Windows') expands "%NAME%", so a
-    # pair would fail the cleaner's start under Wine alone.
-    Case("temp with blanks, &, % and Japanese", "uninstall", temp_at("t 1 & 100% こばる"),
+    # pair would fail the cleaner's start under Wine alone (the next case).
+    Case("standard user: TEMP with blanks, &, % and Japanese", "standard uninstall",
+         temp_at("t 1 & 100% こばる"), [COMPLETED], REMOVED),
+    # Under Wine alone: its ShellExecuteExA expands "%OS%" in the file name
+    # and looks for "C:\t Windows_NT\...", which does not exist, so the
+    # start fails. Windows takes the name as it is. Either way the copy is
+    # deleted and the product stays for a later run.
+    Case("standard user: TEMP holding %NAME% fails the cleaner's start under Wine",
+         "standard uninstall", temp_at("t %OS%"), [(CANNOT_START,) + ERROR], {}),
+    # GetTempPathA gives 224 bytes: the batch path just fits 260.
+    Case("standard user: TEMP of 224 bytes", "standard uninstall", temp_at("t" * 220),
          [COMPLETED], REMOVED),
-    # GetTempPathA gives 224 bytes: the batch path would just fit 260.
-    Case("temp of 224 bytes", "uninstall", temp_at("t" * 220), [COMPLETED], REMOVED),
-    # Wine runs every program elevated: the uninstaller then works in a
-    # folder of its own under the Windows folder's Temp, whatever TEMP is,
-    # and leaves nothing there (every file of drive C: is compared).
-    Case("temp of 227 bytes", "uninstall", temp_at("t" * 223), [COMPLETED], REMOVED),
-    Case("temp missing", "uninstall", missing_temp, [COMPLETED], REMOVED),
+    # 227 bytes: the cleaner's path would not fit; nothing is changed.
+    Case("standard user: TEMP of 227 bytes", "standard uninstall", temp_at("t" * 223),
+         [CANNOT_WRITE], {}),
+    Case("standard user: TEMP missing", "standard uninstall", missing_temp, [CANNOT_WRITE], {}),
+    # An earlier run's copy is ours to replace; none is left behind.
+    Case("standard user: a cleaner copy already in TEMP is replaced, then removed",
+         "standard uninstall", stale_copy, [COMPLETED], dict(REMOVED, **{STALE_COPY: None})),
     # The batch retries until the executable is free, then removes it.
     Case("executable in use", "uninstall", held(INSTALLED, 5000), [COMPLETED], REMOVED),
     Case("screen saver undeletable", "uninstall", read_only(SAVER),
@@ -196,8 +236,8 @@ class FaultMatrixTest(unittest.TestCase):
             exe = drive / INSTALLED
             shutil.copyfile(PACKAGED / "Kobaru_ScreenSaver_Cleaner.exe", exe)
         else:
-            exe = package(UNINSTALLER, {CLEANER_NAME: Path(CLEANER).read_bytes()},
-                          drive / INSTALLED)
+            program = STANDARD_UNINSTALLER if case.program == "standard uninstall" else UNINSTALLER
+            exe = package(program, {CLEANER_NAME: Path(CLEANER).read_bytes()}, drive / INSTALLED)
         self.exe = exe
         case.arrange(self)
         return exe

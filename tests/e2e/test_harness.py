@@ -67,5 +67,18 @@ class LiveRunTest(unittest.TestCase):
         self.assertIsNone(self.prefix.reg_query(key, "NoSuchValue"))
 
 
+@unittest.skipUnless(winehar.token_probes(), "token probes not built")
+class TokenTest(unittest.TestCase):
+    """Wine gives each manifest level the token the tests assume (the check
+    every base prefix also makes before its first use)."""
+
+    def test_each_manifest_level_gets_the_token_windows_gives(self):
+        with WinePrefix(WINE_BASE) as prefix:
+            tokens = winehar.probe_tokens(prefix.path, winehar.token_probes())
+        for level in ("none", "asInvoker", "highestAvailable", "requireAdministrator"):
+            with self.subTest(level):
+                self.assertEqual(winehar.EXPECTED_TOKENS[level], tokens[level])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -14,6 +14,9 @@ from product import INSTALLED_UNINSTALLER as INSTALLED_NAME
 from winehar import WinePrefix
 
 UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
+# The same program with an asInvoker manifest: how a standard user's run
+# looks to it (a limited token).
+STANDARD_UNINSTALLER = os.environ["KOBARU_STANDARD_UNINSTALLER"]
 CLEANER = os.environ["KOBARU_CLEANER"]
 PACK = os.environ["KOBARU_PACK"]
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
@@ -32,15 +35,15 @@ class UninstallerTest(unittest.TestCase):
         (self.programs / FOLDER).mkdir(parents=True, exist_ok=True)
         (self.programs / FOLDER / SHORTCUT).write_bytes(b"shortcut")
 
-    def install_uninstaller(self, packaged=True):
+    def install_uninstaller(self, packaged=True, program=UNINSTALLER):
         """The uninstaller where the installer puts it, with the cleaner
         appended as an archive entry, or bare."""
         target = self.system / INSTALLED_NAME
         if packaged:
-            subprocess.run([PACK, "append", "--version", "pf2", "-o", str(target), UNINSTALLER,
+            subprocess.run([PACK, "append", "--version", "pf2", "-o", str(target), program,
                             "--entry", CLEANER_NAME + "=" + CLEANER], check=True)
         else:
-            target.write_bytes(Path(UNINSTALLER).read_bytes())
+            target.write_bytes(Path(program).read_bytes())
         return target
 
     def run_uninstaller(self, exe, cwd=None):
@@ -55,8 +58,9 @@ class UninstallerTest(unittest.TestCase):
                              (box.title, box.style, box.owner_is_top_of_foreground))
 
     def temp_leftovers(self):
-        """What is ours in the user's TEMP and in the Windows folder's Temp
-        (where an elevated run works: Wine runs every program elevated)."""
+        """What is ours in the user's TEMP (where a standard user's run
+        works) and in the Windows folder's Temp (where an elevated run does:
+        the uninstaller's manifest asks for highestAvailable)."""
         windows_temp = self.prefix.drive_c / "windows" / "temp"
         return sorted(p.name for folder in (self.prefix.temp_dir(), windows_temp)
                       if folder.is_dir() for p in folder.iterdir()
@@ -73,6 +77,19 @@ class UninstallerTest(unittest.TestCase):
         # The batch has waited for the process to end; the harness waited
         # for the batch.
         self.assertFalse(exe.exists())
+        self.assertEqual([], self.temp_leftovers())
+
+    def test_a_standard_users_run_works_in_temp_and_leaves_nothing(self):
+        # The fault matrix shows that this run reads TEMP (a missing one
+        # stops it); here, that it runs to its end from there.
+        exe = self.install_uninstaller(program=STANDARD_UNINSTALLER)
+        result = self.run_uninstaller(exe)
+
+        self.assert_product_messages(result, COMPLETED)
+        self.assertFalse((self.system / SCREEN_SAVER).exists())
+        self.assertFalse((self.programs / FOLDER).exists())
+        self.assertFalse(exe.exists())
+        self.assertEqual(b"", self.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
         self.assertEqual([], self.temp_leftovers())
 
     def test_a_folder_and_a_screen_saver_setting_not_ours_stay(self):

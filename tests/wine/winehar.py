@@ -7,15 +7,18 @@ Programs write new files and delete files; they never rewrite a file of the
 base prefix in place, which is what makes the hard links safe.
 
 Which Wine runs is set by the environment:
-  KOBARU_WINE_FS      a Debian root that holds 32-bit Wine (scripts/wine32.sh);
-                      Wine runs chrooted there through in-root, with the
-                      folders of KOBARU_ROOT_BINDS at the same paths. Empty:
-                      the host's wine64.
+  KOBARU_WINE_FS      the Debian root that holds Wine (scripts/wine32.sh), the
+                      only Wine used: it runs chrooted there through in-root,
+                      with the folders of KOBARU_ROOT_BINDS at the same paths.
   KOBARU_WINEARCH     win32 (a 32-bit Windows) or win64 (the default).
   KOBARU_PROGRAM_BITS 32 when the programs under test are 32-bit: on win64
                       they then run through WoW64, their system directory is
                       syswow64, and every run checks that system32 gains,
                       loses and changes nothing.
+  KOBARU_TOKEN_PROBES LEVEL=FILE,...: the token probe built without a
+                      manifest ("none") and with each execution level. Each
+                      base prefix is then checked once for the token Wine
+                      gives each level, before any test uses it.
 
 Run a program with WinePrefix.run(): it waits for every process of the prefix
 (wineserver -w) and returns the exit code and each MessageBoxA call decoded
@@ -36,18 +39,13 @@ from pathlib import Path
 WINE_FS = os.environ.get("KOBARU_WINE_FS", "")
 WINEARCH = os.environ.get("KOBARU_WINEARCH", "win64")
 PROGRAM_BITS = os.environ.get("KOBARU_PROGRAM_BITS", "64")
-if WINE_FS:
-    _IN_ROOT = [str(Path(__file__).resolve().parent / "in-root"), WINE_FS]
-    # Either loader hands a program of the other word size to the other one.
-    WINE_COMMAND = _IN_ROOT + ["/usr/lib/wine/wine" if WINEARCH == "win32" else "/usr/lib/wine/wine64"]
-    WINESERVER_COMMAND = _IN_ROOT + ["/usr/lib/wine/wineserver"]
-else:
-    WINE = shutil.which("wine64") or "/usr/lib/wine/wine64"
-    WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
-    if not os.path.exists(WINESERVER):
-        WINESERVER = "/usr/lib/wine/wineserver"
-    WINE_COMMAND = [WINE]
-    WINESERVER_COMMAND = [WINESERVER]
+if not WINE_FS:
+    # Every machine runs the same Wine: never the host's, whatever it has.
+    raise RuntimeError("KOBARU_WINE_FS names no root that holds Wine (scripts/wine32.sh)")
+_IN_ROOT = [str(Path(__file__).resolve().parent / "in-root"), WINE_FS]
+# Either loader hands a program of the other word size to the other one.
+WINE_COMMAND = _IN_ROOT + ["/usr/lib/wine/wine" if WINEARCH == "win32" else "/usr/lib/wine/wine64"]
+WINESERVER_COMMAND = _IN_ROOT + ["/usr/lib/wine/wineserver"]
 # The system directory of the programs under test, below C:\windows.
 SYSTEM_FOLDER = "syswow64" if WINEARCH == "win64" and PROGRAM_BITS == "32" else "system32"
 
@@ -187,25 +185,96 @@ def _locked(path):
     return handle
 
 
+# The token each manifest level gets from Windows on an administrator's
+# account with user account control, as "type=N elevated=M" from the token
+# probe: a program without a manifest or with asInvoker runs limited
+# (3, TokenElevationTypeLimited), highestAvailable and requireAdministrator
+# run elevated (2, TokenElevationTypeFull). Which of the uninstaller's paths
+# a test takes rests on it.
+EXPECTED_TOKENS = {
+    "none": "type=3 elevated=0",
+    "asInvoker": "type=3 elevated=0",
+    "highestAvailable": "type=2 elevated=1",
+    "requireAdministrator": "type=2 elevated=1",
+}
+
+
+def token_probes():
+    """{level: probe file} from KOBARU_TOKEN_PROBES."""
+    items = [item for item in os.environ.get("KOBARU_TOKEN_PROBES", "").split(",") if item]
+    return dict(item.split("=", 1) for item in items)
+
+
+def probe_tokens(prefix, probes):
+    """{level: what the probe of that level printed} in the prefix."""
+    env = _environment(prefix)
+    tokens = {}
+    for level, probe in sorted(probes.items()):
+        proc = subprocess.run(WINE_COMMAND + [probe], env=env, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=120)
+        tokens[level] = proc.stdout.decode("latin-1").strip()
+    subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, timeout=120)
+    return tokens
+
+
+def _check_tokens(base, probes):
+    """Fails when Wine gives some manifest level another token than
+    EXPECTED_TOKENS: a Wine that ran everything elevated (as Wine 8 did)
+    would otherwise send the tests of the standard user's path down the
+    elevated one. Run once per base prefix, in a clone of its own."""
+    checked = base / ".kobaru-tokens"
+    if not probes or (checked.exists() and checked.read_text() == repr(sorted(probes.items()))):
+        return
+    clone = base.parent / "token-check"
+    _clone(base, clone)
+    try:
+        tokens = probe_tokens(clone, probes)
+    finally:
+        subprocess.run(WINESERVER_COMMAND + ["-k"], env=_environment(clone),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(clone, ignore_errors=True)
+    expected = {level: EXPECTED_TOKENS[level] for level in probes}
+    if tokens != expected:
+        raise AssertionError("Wine gives other tokens than the tests assume: got %s, expected %s"
+                             % (tokens, expected))
+    checked.write_text(repr(sorted(probes.items())))
+
+
 def ensure_base_prefix(base):
-    """Creates the base prefix once (about 10 s); later calls return at once."""
+    """Creates the base prefix once (about 10 s) and checks the tokens Wine
+    gives in it; later calls return at once."""
     base = Path(base)
     with _locked(base):
         ready = base / ".kobaru-ready"
-        if ready.exists() and ready.read_text() == RELAY_INCLUDE:
-            return base
-        if base.exists():
-            shutil.rmtree(base)
-        env = _environment(base)
-        subprocess.run(WINE_COMMAND + ["wineboot", "-i"], env=env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # Relay tracing is limited to a few functions, so traces stay small.
-        subprocess.run(WINE_COMMAND + ["reg", "add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",
-                        "/t", "REG_SZ", "/d", RELAY_INCLUDE, "/f"], env=env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, check=True)
-        ready.write_text(RELAY_INCLUDE)
+        if not (ready.exists() and ready.read_text() == RELAY_INCLUDE):
+            if base.exists():
+                shutil.rmtree(base)
+            env = _environment(base)
+            subprocess.run(WINE_COMMAND + ["wineboot", "-i"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Relay tracing is limited to a few functions, so traces stay small.
+            subprocess.run(WINE_COMMAND + ["reg", "add", r"HKCU\Software\Wine\Debug", "/v",
+                            "RelayInclude", "/t", "REG_SZ", "/d", RELAY_INCLUDE, "/f"], env=env,
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, check=True)
+            ready.write_text(RELAY_INCLUDE)
+        _check_tokens(base, token_probes())
         return base
+
+
+def _clone(base, path):
+    """A hard-linked copy of the base prefix at path, with registry files of
+    its own."""
+    if path.exists():
+        shutil.rmtree(path)
+    subprocess.run(["cp", "-al", str(base), str(path)], check=True)
+    # The registry is rewritten whole by wineserver: give the clone copies
+    # of its own so the base stays untouched.
+    for reg in path.glob("*.reg"):
+        reg.unlink()
+        shutil.copy2(base / reg.name, reg)
+    for stamp in (".kobaru-ready", ".kobaru-tokens"):
+        (path / stamp).unlink(missing_ok=True)
 
 
 class WinePrefix:
@@ -217,15 +286,7 @@ class WinePrefix:
             path = Path(tempfile.mkdtemp(prefix="prefix-", dir=base.parent))
             shutil.rmtree(path)
         self.path = Path(path)
-        if self.path.exists():
-            shutil.rmtree(self.path)
-        subprocess.run(["cp", "-al", str(base), str(self.path)], check=True)
-        # The registry is rewritten whole by wineserver: give the clone copies
-        # of its own so the base stays untouched.
-        for reg in self.path.glob("*.reg"):
-            reg.unlink()
-            shutil.copy2(base / reg.name, reg)
-        (self.path / ".kobaru-ready").unlink()
+        _clone(base, self.path)
 
     def close(self):
         subprocess.run(WINESERVER_COMMAND + ["-k"], env=_environment(self.path),
