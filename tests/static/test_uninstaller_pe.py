@@ -4,7 +4,7 @@ import os
 import struct
 import unittest
 
-from pecheck import RT_MANIFEST, DeliverableChecks, expected_manifest, manifest_values
+from pecheck import RT_MANIFEST, DeliverableChecks, Program, expected_manifest, manifest_values
 
 RT_ICON = 3
 RT_GROUP_ICON = 14
@@ -62,6 +62,25 @@ class UninstallerExecutableTest(DeliverableChecks, unittest.TestCase):
             self.assertEqual(1, planes)
             seen.append((width or 256, bits))
         self.assertEqual(ICON_IMAGES, seen)
+
+
+class AsInvokerVariantTest(unittest.TestCase):
+    """The test-only variant that stands for a standard user's run: the
+    uninstaller's own code and resources, but for the manifest's level."""
+
+    def test_differs_from_the_uninstaller_only_in_its_manifest_level(self):
+        real = Program(UninstallerExecutableTest.PATH)
+        variant = Program(os.environ["KOBARU_STANDARD_UNINSTALLER"])
+        self.assertEqual(expected_manifest(UninstallerExecutableTest.NAME,
+                                           UninstallerExecutableTest.DESCRIPTION, "asInvoker"),
+                         manifest_values(next(r[3] for r in variant.resources()
+                                              if r[0] == RT_MANIFEST)))
+        # Sections other than the resources: the same bytes.
+        sections = [{s.Name.rstrip(b"\0"): s.get_data() for s in p.pe.sections
+                     if s.Name.rstrip(b"\0") != b".rsrc"} for p in (real, variant)]
+        self.assertEqual(sections[0], sections[1])
+        self.assertEqual([r for r in real.resources() if r[0] != RT_MANIFEST],
+                         [r for r in variant.resources() if r[0] != RT_MANIFEST])
 
 
 if __name__ == "__main__":
