@@ -11,6 +11,7 @@ import struct
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -280,6 +281,7 @@ class TimestampTest(unittest.TestCase):
                     (work / "state").write_text(f"state=publisher\npfx={certificates / 'good.pfx'}\n"
                                                 f"password_file={certificates / 'password'}\n"
                                                 f"timestamp_url={url}\ntime=1700000000\n")
+                    started = time.monotonic()
                     result = subprocess.run(
                         [str(SOURCE / "scripts" / "sign.sh"), "sign", str(work / "state"),
                          os.environ["KOBARU_SAMPLE_SCREEN_SAVER"], str(work / "signed.scr"), "test"],
@@ -290,6 +292,8 @@ class TimestampTest(unittest.TestCase):
                     self.assertIn(text, result.stdout)
                     self.assertIn(url, result.stdout)
                     self.assertFalse((work / "signed.scr").exists())
+                    # A silent server is given up on when asked, not later.
+                    self.assertLess(time.monotonic() - started, 15)
 
 
 # Stands in for scripts/common.sh: no Wine, no configuring, and a build that
