@@ -36,7 +36,7 @@ absolute_names() {
 # dist/ holds only the result of a run that succeeded. While a run goes on,
 # and after one that failed, the last good result is dist.previous/ and
 # there is no dist/ (not even after a crash or a kill -9).
-STAGE=$ROOT/build/dist.staging
+STAGE=$BUILD/dist.staging
 step="" failure=""
 dist_set_aside() {
   rm -rf "$STAGE"
