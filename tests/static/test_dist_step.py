@@ -151,7 +151,7 @@ class DistArgumentsTest(unittest.TestCase):
         shutil.copy(SOURCE / "scripts" / "check_screen_saver.py", root / "scripts")
         shutil.copy(SOURCE / "scripts" / "sign.sh", root / "scripts")
         (root / "scripts" / "common.sh").write_text(
-            'set -euo pipefail\nROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)\n'
+            'set -euo pipefail\nROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)\nBUILD=$ROOT/build\n'
             'install_missing() { :; }\nprepare_wine32() { echo accepted; exit 0; }\n')
         shutil.copytree(CERTIFICATES.name, root / "certs")
         (root / "dist").mkdir()
