@@ -2,6 +2,9 @@
 # tool appends the archives the programs read at run time, and every
 # deliverable is signed (scripts/sign.sh) before it is packed into the next:
 #   packaged/Kobaru_ScreenSaver_Cleaner_RA.exe  the elevated cleaner, signed
+#   packaged/Kobaru_Senryu_2014.scr             the screen saver, signed here
+#                                               unless it came signed (then
+#                                               as it came)
 #   packaged/Kobaru_ScreenSaver_Cleaner.exe     uninstaller + the signed
 #                                               cleaner, signed
 #   packaged/Inst_Kobaru_ScreenSaver_RA.exe     installer + the screen saver
@@ -45,6 +48,18 @@ if(KOBARU_PACK_TOOL)
     DEPENDS cleaner signing_state ${KOBARU_SIGN_STATE} ${sign}
     COMMENT "Signing the cleaner")
 
+  # A screen saver that carries a signature is its publisher's: kept as it
+  # is. An unsigned one is signed like the programs.
+  set(KOBARU_PACKED_SCREEN_SAVER ${out}/Kobaru_Senryu_2014.scr)
+  set(screen_saver_signed ${KOBARU_PACKED_SCREEN_SAVER})
+  add_custom_command(OUTPUT ${screen_saver_signed}
+    ${check_screen_saver}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
+    COMMAND ${sign} keep-or-sign ${KOBARU_SIGN_STATE} ${KOBARU_SCREEN_SAVER_FILE} ${screen_saver_signed}
+            "Kobaru Screen Saver"
+    DEPENDS sample_scr ${KOBARU_SCREEN_SAVER} ${check_script} signing_state ${KOBARU_SIGN_STATE} ${sign}
+    COMMENT "Signing the screen saver")
+
   set(uninstaller_unsigned ${out}/unsigned/Kobaru_ScreenSaver_Cleaner.exe)
   set(uninstaller ${out}/Kobaru_ScreenSaver_Cleaner.exe)
   add_custom_command(OUTPUT ${uninstaller_unsigned}
@@ -63,12 +78,11 @@ if(KOBARU_PACK_TOOL)
   set(installer_unsigned ${out}/unsigned/Inst_Kobaru_ScreenSaver_RA.exe)
   set(installer ${out}/Inst_Kobaru_ScreenSaver_RA.exe)
   add_custom_command(OUTPUT ${installer_unsigned}
-    ${check_screen_saver}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${out}/unsigned
     COMMAND ${KOBARU_PACK_TOOL} append --version pf2 -o ${installer_unsigned} $<TARGET_FILE:installer>
-            --entry Kobaru_Senryu_2014.scr=${KOBARU_SCREEN_SAVER_FILE}
+            --entry Kobaru_Senryu_2014.scr=${screen_saver_signed}
             --entry Kobaru_ScreenSaver_2014_Cleaner.exe=${uninstaller}
-    DEPENDS installer sample_scr ${KOBARU_SCREEN_SAVER} ${check_script} ${uninstaller} ${KOBARU_PACK_TOOL}
+    DEPENDS installer ${screen_saver_signed} ${uninstaller} ${KOBARU_PACK_TOOL}
     COMMENT "Packaging the installer")
   add_custom_command(OUTPUT ${installer}
     COMMAND ${sign} sign ${KOBARU_SIGN_STATE} ${installer_unsigned} ${installer}
@@ -77,5 +91,5 @@ if(KOBARU_PACK_TOOL)
             --expect Kobaru_Senryu_2014.scr --expect Kobaru_ScreenSaver_2014_Cleaner.exe
     DEPENDS ${installer_unsigned} signing_state ${KOBARU_SIGN_STATE} ${sign}
     COMMENT "Signing the installer")
-  add_custom_target(packaged ALL DEPENDS ${installer} ${uninstaller} ${cleaner_signed})
+  add_custom_target(packaged ALL DEPENDS ${installer} ${uninstaller} ${cleaner_signed} ${screen_saver_signed})
 endif()

@@ -16,6 +16,9 @@ TRUST = os.environ["KOBARU_SIGN_TRUST"]
 CLEANER = PACKAGED / "Kobaru_ScreenSaver_Cleaner_RA.exe"
 UNINSTALLER = PACKAGED / "Kobaru_ScreenSaver_Cleaner.exe"
 INSTALLER = PACKAGED / "Inst_Kobaru_ScreenSaver_RA.exe"
+SCREEN_SAVER = PACKAGED / "Kobaru_Senryu_2014.scr"
+# The screen saver as given (or the sample), before signing.
+SCREEN_SAVER_SOURCE = Path(os.environ["KOBARU_SCREEN_SAVER_FILE"])
 
 KB = 1024
 # (file, the most bytes it may take): the programs themselves, and the
@@ -26,7 +29,8 @@ SIZE_LIMITS = [(Path(os.environ["KOBARU_CLEANER_PROGRAM"]), 32 * KB),
                (INSTALLER, 512 * KB)]
 # (container, entry name, the signed file it must hold)
 PACKED = [(UNINSTALLER, "Kobaru_ScreenSaver_Cleaner_RA.exe", CLEANER),
-          (INSTALLER, "Kobaru_ScreenSaver_2014_Cleaner.exe", UNINSTALLER)]
+          (INSTALLER, "Kobaru_ScreenSaver_2014_Cleaner.exe", UNINSTALLER),
+          (INSTALLER, "Kobaru_Senryu_2014.scr", SCREEN_SAVER)]
 
 
 def verify(path):
@@ -47,6 +51,18 @@ class ReleaseTest(unittest.TestCase):
                 self.assertEqual(0, result.returncode, result.stdout)
                 self.assertRegex(result.stdout, r"Message digest algorithm\s*: SHA256")
                 self.assertIn("Signature verification: ok", result.stdout)
+
+    def test_the_screen_saver_is_signed_here_unless_it_came_signed(self):
+        source = SCREEN_SAVER_SOURCE.read_bytes()
+        with tempfile.TemporaryDirectory() as folder:
+            came_signed = subprocess.run(["osslsigncode", "extract-signature", "-in", str(SCREEN_SAVER_SOURCE),
+                                          "-out", str(Path(folder) / "signature")],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+        if came_signed:
+            self.assertEqual(source, SCREEN_SAVER.read_bytes())
+        else:
+            result = verify(SCREEN_SAVER)
+            self.assertEqual(0, result.returncode, result.stdout)
 
     def test_the_signature_covers_the_appended_archive(self):
         offset, _, _ = list_entries(INSTALLER)["Kobaru_Senryu_2014.scr"]

@@ -18,6 +18,7 @@ OUTPUTS = ["cleaner/Kobaru_ScreenSaver_Cleaner_RA.exe", "installer/Inst_Kobaru_S
            "packaged/unsigned/Kobaru_ScreenSaver_Cleaner.exe",
            "packaged/unsigned/Inst_Kobaru_ScreenSaver_RA.exe"]
 SIGNED = ["packaged/Kobaru_ScreenSaver_Cleaner_RA.exe", "packaged/Kobaru_ScreenSaver_Cleaner.exe",
+          "packaged/Kobaru_Senryu_2014.scr",
           "packaged/Inst_Kobaru_ScreenSaver_RA.exe"]
 
 
