@@ -55,7 +55,7 @@ protected:
         fakewin::Get().programsFolder = kPrograms;
         UseTempDir(uninstaller_test::TempDirWithSeparator("temp"));
         // The cleaner's copy must be in place while it runs.
-        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
+        WatchStarts();
         Package({Entry(kCleaner, "cleaner bytes")});
     }
 
@@ -70,12 +70,25 @@ protected:
         fakewin::Get().tempPath = dir;
     }
 
+    // The cleaner's starts, through the shell or directly (not the batch's
+    // interpreter).
+    void WatchStarts() {
+        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) {
+            Started(info.lpFile);
+        };
+        fakewin::Get().onCreateProcess = [this](const char* application) {
+            if (application && std::string(application).find(kCleaner) != std::string::npos) {
+                Started(application);
+            }
+        };
+    }
+
     // The copy's bytes and how it is held open while the cleaner starts.
-    void Started(const SHELLEXECUTEINFOA& info) {
-        m_startedCopy = ReadFile(fakewin::Get().elevated ? HostPath(info.lpFile) : info.lpFile);
+    void Started(const std::string& path) {
+        m_startedCopy = ReadFile(HostPath(path));
         m_heldModes.clear();
         for (const auto& open : fakewin::Get().openFiles) {
-            if (open.second.path == HostPath(info.lpFile)) {
+            if (open.second.path == HostPath(path)) {
                 m_heldModes.emplace_back(open.second.access, open.second.share);
             }
         }
@@ -99,15 +112,15 @@ protected:
         fakewin::Get().deleteHostFiles = true;
         fakewin::Get().tempPath = m_temp;
         fakewin::Get().modulePath = "uninstaller.exe";
-        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
+        WatchStarts();
     }
 
     // Elevated, with a Windows folder of the test's own whose Temp exists
     // when asked for.
     void Elevate(bool withTemp = true) {
         fakewin::Get().elevated = true;
-        fakewin::Get().windowsDirectory = fs::absolute("win").string();
-        if (withTemp) fs::create_directories("win/Temp");
+        fakewin::Get().windowsDirectory = "C:\\Windows";
+        if (withTemp) fs::create_directories("C:/Windows/Temp");
     }
 
     int Run() { return WinMain(nullptr, nullptr, const_cast<LPSTR>("/x"), 1); }
@@ -139,7 +152,17 @@ protected:
     }
 
     std::string CopyPath() const { return m_temp + kCleaner; }
-    bool SelfDeletionStarted() const { return !fakewin::Get().createdProcesses.empty(); }
+    // The deletion batch's interpreter was started.
+    static bool SelfDeletionStarted() { return BatchStart() != nullptr; }
+    static const fakewin::CreateProcessCall* BatchStart() {
+        for (const auto& call : fakewin::Get().createdProcesses) {
+            if (call.applicationName && call.applicationName->size() >= 8 &&
+                call.applicationName->compare(call.applicationName->size() - 8, 8, "\\cmd.exe") == 0) {
+                return &call;
+            }
+        }
+        return nullptr;
+    }
 
     std::string m_temp;
     std::string m_startedCopy;
@@ -196,17 +219,22 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
         "GetModuleHandleA", "GetProcAddress", "SetDefaultDllDirectories", "GetVersionExA",
         "GetModuleFileNameA", "CreateFileA", "GetSystemDirectoryA", "GetModuleHandleA",
         "GetProcAddress", "LoadLibraryExA", "GetProcAddress", "WinVerifyTrust", "WinVerifyTrust",
-        "FreeLibrary", "GetCurrentProcess", "OpenProcessToken", "GetTokenInformation",
-        "CloseHandle", "GetTempPathA", "RegCreateKeyExA", "RegQueryValueExA",
-        "GetSystemDirectoryA", "GetSystemWow64DirectoryA", "RegSetValueExA", "RegCloseKey",
-        "DeleteFileA", "CreateFileA", "WriteFile", "CreateFileA", "CloseHandle", "CreateFileA",
-        "CloseHandle", "ReadFile", "ReadFile", "ShellExecuteExA", "WaitForSingleObject",
-        "CloseHandle", "CloseHandle", "DeleteFileA", "GetSystemDirectoryA", "GetFileAttributesA"};
+        "FreeLibrary", "GetModuleHandleA", "GetProcAddress", "GetFinalPathNameByHandleA",
+        "GetCurrentProcess", "OpenProcessToken", "GetTokenInformation", "CloseHandle",
+        "GetTempPathA", "RegCreateKeyExA", "RegQueryValueExA", "GetSystemDirectoryA",
+        "GetSystemWow64DirectoryA", "RegCloseKey", "DeleteFileA", "CreateFileA", "WriteFile",
+        "CreateFileA", "CloseHandle", "CreateFileA", "CloseHandle", "ReadFile", "ReadFile",
+        "GetModuleHandleA", "GetProcAddress", "GetFinalPathNameByHandleA", "ShellExecuteExA",
+        "WaitForSingleObject", "CloseHandle", "CloseHandle", "DeleteFileA",
+        "GetSystemDirectoryA", "GetFileAttributesA", "GetFileAttributesA", "GetFileAttributesA",
+        // The setting only once the screen saver and the temporaries are gone.
+        "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegCloseKey"};
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.push_back("DeleteFileA");
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.insert(expected.end(), {"RemoveDirectoryA", "MessageBoxA", "GetModuleFileNameA",
-                                     "GetTempPathA", "CreateFileA", "WriteFile", "CloseHandle",
+                                     "GetTempPathA", "GetSystemDirectoryA", "CreateFileA",
+                                     "WriteFile", "CloseHandle",
                                      "CreateProcessA", "SetThreadPriority",
                                      "GetCurrentThread", "SetThreadPriority", "GetCurrentProcess",
                                      "SetPriorityClass", "ResumeThread", "CloseHandle",
@@ -304,12 +332,13 @@ TEST_F(UninstallerTest, OnlyWindowsNtIsSupported) {
 
 TEST_F(UninstallerTest, RegistryFailuresAreSilentAndTheRunGoesOn) {
     fakewin::Get().createKeyStatus = 5;  // ERROR_ACCESS_DENIED
-    EXPECT_TRUE(ResetScreenSaverSetting());
+    const std::string ours = *fakewin::Get().screenSaver;
+    EXPECT_TRUE(ResetScreenSaverSetting(ours));
     EXPECT_FALSE(Called("RegSetValueExA") || Called("RegCloseKey"));
 
     fakewin::Get().createKeyStatus = 0;
     fakewin::Get().setValueStatus = 5;
-    EXPECT_TRUE(ResetScreenSaverSetting());
+    EXPECT_TRUE(ResetScreenSaverSetting(ours));
     EXPECT_EQ(0, fakewin::Get().openKeys);
 
     fakewin::Get().calls.clear();
@@ -322,7 +351,8 @@ TEST_F(UninstallerTest, AFailedExtractionEndsTheRunAfterItsOwnMessage) {
     tamarin_test::WriteFile("uninstaller.exe", "MZ without an archive");
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
-    EXPECT_EQ(1u, fakewin::Get().registryWrites.size());
+    // The screen saver stays, and so does the setting that names it.
+    EXPECT_EQ(0u, fakewin::Get().registryWrites.size());
     EXPECT_FALSE(Called("ShellExecuteExA") || Called("SHGetMalloc"));
     EXPECT_FALSE(fs::exists(CopyPath()));
     EXPECT_FALSE(SelfDeletionStarted());
@@ -451,12 +481,24 @@ TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn
     const std::string folder = made[0].first;
     const std::string temp = fakewin::Get().windowsDirectory + "\\Temp\\";
     EXPECT_EQ(temp, folder.substr(0, temp.size()));
-    EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", made[0].second);
+    // Owned by the Administrators, never by the user who made it.
+    EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", made[0].second);
     EXPECT_EQ(0, fakewin::Get().liveDescriptors);
     EXPECT_FALSE(Called("GetTempPathA"));
 
-    ASSERT_EQ(1u, fakewin::Get().shellExecutes.size());
-    EXPECT_EQ(folder + "\\" + kCleaner, fakewin::Get().shellExecutes[0].file);
+    // Started directly, by its full path, in its folder: the shell and the
+    // user's class keys are left out.
+    EXPECT_FALSE(Called("ShellExecuteExA"));
+    ASSERT_EQ(2u, fakewin::Get().createdProcesses.size());
+    const fakewin::CreateProcessCall& cleaner = fakewin::Get().createdProcesses[0];
+    const std::string copy = folder + "\\" + kCleaner;
+    EXPECT_EQ(copy, cleaner.applicationName);
+    EXPECT_EQ("\"" + copy + "\"", cleaner.commandLine);
+    EXPECT_EQ(folder + "\\", cleaner.currentDirectory);
+    EXPECT_FALSE(cleaner.processAttributes || cleaner.threadAttributes || cleaner.environment ||
+                 cleaner.inheritHandles);
+    EXPECT_EQ(0u, cleaner.creationFlags);
+    EXPECT_TRUE(Called("WaitForSingleObject"));
     EXPECT_EQ("cleaner bytes", m_startedCopy);
     EXPECT_EQ(kHeldForReading, m_heldModes);
     // Made new (1), or opened where this run made it (3); never replaced (2).
@@ -476,13 +518,21 @@ TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn
     EXPECT_EQ(std::vector<std::string>{"uninstaller.bat"}, left);
     const std::string batch = ReadFile(HostPath(folder) + "/uninstaller.bat");
     const std::string remove = "rmdir /s /q \"" + folder + "\" 2>nul";
-    const std::string last = "\r\nstart \"\" /b cmd /s /c \"ping -n 2 127.0.0.1 >nul & " + remove +
-                             " & ping -n 4 127.0.0.1 >nul & " + remove + "\"";
+    // The second interpreter and its pauses by their full paths too.
+    const std::string system = fakewin::Get().systemDirectory;
+    const std::string ping = "\"" + system + "\\PING.EXE\"";
+    const std::string last = "\r\nstart \"\" /b \"" + system +
+                             "\\cmd.exe\" /d /e:on /v:off /s /c \"" + ping +
+                             " -n 2 127.0.0.1 >nul & " + remove + " & " + ping +
+                             " -n 4 127.0.0.1 >nul & " + remove + "\"";
     EXPECT_EQ(last, batch.substr(batch.size() - std::min(batch.size(), last.size())));
     EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
-    // There cmd finds ping and cmd in the system directory first.
-    EXPECT_EQ(fakewin::Get().systemDirectory,
-              fakewin::Get().createdProcesses.at(0).currentDirectory);
+    // The batch runs out of the folder it removes.
+    ASSERT_TRUE(BatchStart());
+    EXPECT_EQ(system, BatchStart()->currentDirectory);
+    EXPECT_EQ("\"" + system + "\\cmd.exe\" /d /e:on /v:off /c \"\"" + folder +
+                  "\\uninstaller.bat\"\"",
+              BatchStart()->commandLine);
     EXPECT_EQ(0, fakewin::Get().openTokens);
 }
 
@@ -512,10 +562,18 @@ TEST_F(UninstallerTest, ElevatedWaysOutLeaveNothingBehind) {
         std::function<void()> arrange;
         std::string box;
     } cases[] = {
-        {"start failed", [] { fakewin::Get().shellExecuteFails = true; }, kCannotStart},
-        {"no process handle", [] { fakewin::Get().startedProcess = nullptr; }, kNoHandle},
+        // Elevated, the cleaner is started without the shell: whatever the
+        // shell would do, a failed CreateProcessA is a failed start.
+        {"start failed", [] { fakewin::Get().createProcessFails = true; }, kCannotStart},
         {"screen saver stays", [] { fakewin::Get().systemDirectoryResult = 0u; }, kNotRemoved},
-        {"batch not started", [] { fakewin::Get().createProcessFails = true; }, kCompleted},
+        // The cleaner starts; the batch's interpreter then does not.
+        {"batch not started",
+         [] {
+             fakewin::Get().onCreateProcess = [](const char*) {
+                 fakewin::Get().createProcessFails = true;
+             };
+         },
+         kCompleted},
         {"copy changed between handles",
          [] {
              fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
@@ -539,7 +597,7 @@ TEST_F(UninstallerTest, ElevatedWaysOutLeaveNothingBehind) {
         ASSERT_EQ(1u, fakewin::Get().messageBoxes.size());
         EXPECT_EQ(c.box, fakewin::Get().messageBoxes[0].text);
         EXPECT_EQ(1u, fakewin::Get().createdDirectories.size());
-        EXPECT_TRUE(fs::is_empty("win/Temp"));
+        EXPECT_TRUE(fs::is_empty("C:/Windows/Temp"));
         EXPECT_TRUE(fakewin::Get().openFiles.empty());
     }
 }
@@ -556,6 +614,23 @@ TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
          [] { fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS; }, 16},
         {"no Windows folder", [] { fakewin::Get().windowsDirectoryResult = 0u; }, 0},
         {"a \"%\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "%OS%"; }, 0},
+        // Each byte that the batch's interpreter could take for an operator.
+        {"a \"&\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "&x"; }, 0},
+        {"a \"^\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "^"; }, 0},
+        {"a \"|\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "|x"; }, 0},
+        {"a \"<\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "<x"; }, 0},
+        {"a \">\" in the Windows folder", [] { fakewin::Get().windowsDirectory += ">x"; }, 0},
+        {"a \"(\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "(x"; }, 0},
+        {"a \")\" in the Windows folder", [] { fakewin::Get().windowsDirectory += ")"; }, 0},
+        {"a \"!\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "!x!"; }, 0},
+        {"a \",\" in the Windows folder", [] { fakewin::Get().windowsDirectory += ",x"; }, 0},
+        {"a lone Shift-JIS lead byte", [] { fakewin::Get().windowsDirectory += "\x83"; }, 0},
+        {"a half-width katakana", [] { fakewin::Get().windowsDirectory += "\xB1"; }, 0},
+        {"a \"&\" in the system directory",
+         [] { fakewin::Get().systemDirectory = "C:\\Windows\\a&b"; }, 0},
+        // No guessable names instead.
+        {"no RtlGenRandom", [] { fakewin::Get().hasRtlGenRandom = false; }, 0},
+        {"RtlGenRandom fails", [] { fakewin::Get().rtlGenRandomFails = true; }, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -573,8 +648,47 @@ TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
         EXPECT_EQ(1u, fakewin::Get().createdFiles.size());
         EXPECT_TRUE(fakewin::Get().openFiles.empty());
         EXPECT_EQ(0, fakewin::Get().liveDescriptors);
-        EXPECT_FALSE(fs::exists("win"));
+        EXPECT_FALSE(fs::exists("C:/Windows"));
     }
+}
+
+// The folder's name holds 16 hex digits from the system's random generator,
+// fresh for each try; nothing of the process id or the clock. Every byte of
+// the Windows folder is from the safe set: letters, digits, blank, "\\", ":",
+// ".", "_", "-" and whole Shift-JIS pairs, whatever their trail byte.
+TEST_F(UninstallerTest, TheOwnFolderHasARandomNameUnderASafeWindowsFolder) {
+    const std::string windows[] = {"C:\\Windows",
+                                   "C:\\Win dows_1.0-x\\" + Cp932("こばる") + "\x83\x7C"};
+    for (const std::string& folder : windows) {
+        SCOPED_TRACE(folder);
+        ResetStandIn();
+        Elevate(false);
+        fakewin::Get().windowsDirectory = folder;
+        fs::create_directories(HostPath(folder) + "/Temp");
+        fakewin::Get().randomBytes = "\x01\x23\x45\x67\x89\xAB\xCD\xEF";
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+        ASSERT_EQ(1u, fakewin::Get().createdDirectories.size());
+        EXPECT_EQ(folder + "\\Temp\\Kobaru_0123456789ABCDEF",
+                  fakewin::Get().createdDirectories[0].first);
+        EXPECT_FALSE(Called("GetTickCount") || Called("GetCurrentProcessId"));
+        fs::remove_all("C:");
+    }
+
+    ResetStandIn();
+    Elevate();
+    fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS;
+    Run();
+    const auto& calls = fakewin::Get().calls;
+    EXPECT_EQ(16, std::count(calls.begin(), calls.end(), "SystemFunction036(8)"));
+    std::vector<std::string> names;
+    for (const auto& made : fakewin::Get().createdDirectories) {
+        EXPECT_EQ(fakewin::Get().windowsDirectory.size() + 29, made.first.size());
+        names.push_back(made.first);
+    }
+    EXPECT_EQ(16u, names.size());
+    EXPECT_EQ("C:\\Windows\\Temp\\Kobaru_A0A1A2A3A4A5A6A7", names.at(0));
+    EXPECT_EQ("C:\\Windows\\Temp\\Kobaru_A8A9AAABACADAEAF", names.at(1));
 }
 
 const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
@@ -653,7 +767,11 @@ TEST_F(UninstallerTest, OnlyOurScreenSaverSettingIsCleared) {
         fakewin::Get().shortPaths[ours] = shortOurs;
         fakewin::Get().screenSaver = c.value;
         fakewin::Get().screenSaverType = c.type;
-        EXPECT_FALSE(ResetScreenSaverSetting());
+        std::string seen;
+        EXPECT_EQ(c.cleared, FindOurScreenSaverSetting(seen));
+        if (c.cleared) {
+            EXPECT_FALSE(ResetScreenSaverSetting(seen));
+        }
         EXPECT_EQ(c.cleared ? 1u : 0u, fakewin::Get().registryWrites.size());
         EXPECT_EQ(0, fakewin::Get().openKeys);
     }
