@@ -545,13 +545,19 @@ LONG WINAPI WinVerifyTrust(HWND window, GUID* action, LPVOID parameters) {
 DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags) {
     Record("GetFinalPathNameByHandleA(" + Hex(file) + ", " + std::to_string(size) + ", " +
            Hex(flags) + ")");
-    if (Get().finalPathResult) return *Get().finalPathResult;
-    if (Get().finalPath) return FillPath(*Get().finalPath, buffer, size);
     const auto open = Get().openFiles.find(file);
     if (open == Get().openFiles.end()) {
         Get().lastError = 6;  // ERROR_INVALID_HANDLE
         return 0;
     }
+    std::string given;
+    for (const CreateFileCall& call : Get().createdFiles) {
+        if (call.handle == file) given = call.path;
+    }
+    const auto result = Get().finalPathResults.find(given);
+    if (result != Get().finalPathResults.end()) return result->second;
+    const auto scripted = Get().finalPaths.find(given);
+    if (scripted != Get().finalPaths.end()) return FillPath(scripted->second, buffer, size);
     char resolved[4096];
     const std::string link = "/proc/self/fd/" + std::to_string(open->second.fd);
     const ssize_t length = ::readlink(link.c_str(), resolved, sizeof resolved);

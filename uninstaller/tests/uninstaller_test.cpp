@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "fakewin/fakewin.h"
+#include "final_path.h"
+#include "tamarin/pack_file.h"
 #include "tamarin/extract.h"
 #include "tamarin_writer/writer.h"
 #include "test_support.h"
@@ -170,6 +172,13 @@ protected:
 };
 
 const std::vector<std::pair<DWORD, DWORD>> kHeldForReading = {{GENERIC_READ, FILE_SHARE_READ}};
+const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
+
+// Another process's handle on path, with this access, sharing everything.
+void HeldByAnotherProcess(const std::string& path, DWORD access) {
+    fakewin::Get().openFiles[kOtherProcess] = {
+        path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, -1};
+}
 
 TEST_F(UninstallerTest, FullRunRemovesEverythingAndReportsCompletion) {
     EXPECT_EQ(0, Run());
@@ -272,8 +281,18 @@ TEST_F(UninstallerTest, ADamagedSignedFileChangesNothingAndEveryOtherOutcomeGoes
         {"CERT_E_UNTRUSTEDROOT", [] { fakewin::Get().trustResult = 0x800B0109u; }, false},
         {"no wintrust", [] { fakewin::Get().wintrustMissing = true; }, false},
         {"TRUST_E_BAD_DIGEST", [] { fakewin::Get().trustResult = 0x80096010u; }, true},
-        {"held for writing", [] { fakewin::Get().createFileError = ERROR_SHARING_VIOLATION; },
+        // Another process has the own file open for writing or deleting,
+        // sharing everything: only the share mode of this open refuses it.
+        {"held for writing", [] { HeldByAnotherProcess("uninstaller.exe", GENERIC_WRITE); },
          true},
+        {"held for deleting", [] { HeldByAnotherProcess("uninstaller.exe", DELETE); }, true},
+        {"final path unknown",
+         [] { fakewin::Get().finalPathResults["uninstaller.exe"] = 0; }, true},
+        {"final path too long",
+         [] { fakewin::Get().finalPathResults["uninstaller.exe"] = 400; }, true},
+        // Before Vista: the path as given.
+        {"no GetFinalPathNameByHandleA", [] { fakewin::Get().hasGetFinalPathName = false; },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -281,6 +300,7 @@ TEST_F(UninstallerTest, ADamagedSignedFileChangesNothingAndEveryOtherOutcomeGoes
         Elevate();
         c.arrange();
         EXPECT_EQ(0, Run());
+        fakewin::Get().openFiles.erase(kOtherProcess);
         if (c.stops) {
             EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
             EXPECT_FALSE(Called("OpenProcessToken") || Called("CreateDirectoryA") ||
@@ -404,6 +424,183 @@ TEST_F(UninstallerTest, AScreenSaverThatStaysStopsTheRunWithAnError) {
         EXPECT_EQ((BoxList{{kNotRemoved, kErrorTitle, 0x51000u}}), Boxes());
         EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
         EXPECT_FALSE(Called("SHGetMalloc") || Called("RemoveDirectoryA") || SelfDeletionStarted());
+    }
+}
+
+// The setting is decided on before the cleaner runs and cleared only once
+// the screen saver and the installer's temporaries are gone: a refused
+// consent prompt, a failed cleaner or extraction leave the user's choice,
+// and so does a choice made meanwhile.
+TEST_F(UninstallerTest, TheSettingIsClearedOnlyOnceTheScreenSaverIsGone) {
+    const std::string ours = *fakewin::Get().screenSaver;
+    const std::string other = "C:\\Windows\\system32\\Mystify.scr";
+    const std::string system = "C:\\Windows\\system32\\";
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string box;
+        std::string setting;  // afterwards
+    } cases[] = {
+        {"full run", [] {}, kCompleted, ""},
+        {"consent refused", [] { fakewin::Get().shellExecuteFails = true; }, kCannotStart, ours},
+        {"no process handle", [] { fakewin::Get().startedProcess = nullptr; }, kNoHandle, ours},
+        // Host files named as the program forms the paths.
+        {"screen saver stays",
+         [&] { tamarin_test::WriteFile(system + "Kobaru_Senryu_2014.scr", "locked"); },
+         kNotRemoved, ours},
+        {"the screen saver's temporary stays",
+         [&] { tamarin_test::WriteFile(system + "Kobaru_Senryu_2014.sc~", "part"); },
+         kNotRemoved, ours},
+        {"the uninstaller's temporary stays",
+         [&] { tamarin_test::WriteFile(system + "Kobaru_ScreenSaver_2014_Cleaner.ex~", "part"); },
+         kNotRemoved, ours},
+        {"chosen anew while the cleaner ran",
+         [&] {
+             fakewin::Get().onShellExecute = [&](const SHELLEXECUTEINFOA&) {
+                 fakewin::Get().screenSaver = other;
+             };
+         },
+         kCompleted, other},
+        // Last: the library keeps what it found of the program's archive.
+        {"no archive", [] { tamarin_test::WriteFile("uninstaller.exe", "MZ only"); },
+         kBrokenInstallerText, ours},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        ASSERT_EQ(1u, fakewin::Get().messageBoxes.size());
+        EXPECT_EQ(c.box, fakewin::Get().messageBoxes[0].text);
+        EXPECT_EQ(c.setting, fakewin::Get().screenSaver.value_or("(absent)"));
+        EXPECT_EQ(c.setting.empty() ? 1u : 0u, fakewin::Get().registryWrites.size());
+        for (const char* name : {"Kobaru_Senryu_2014.scr", "Kobaru_Senryu_2014.sc~",
+                                 "Kobaru_ScreenSaver_2014_Cleaner.ex~"}) {
+            fs::remove(system + name);
+        }
+    }
+}
+
+// Not elevated, the copy in the user's TEMP is started by the final path of
+// the handle that holds it: a TEMP reached through a link that is pointed
+// elsewhere after the read-back still starts the file that was read back.
+// Where the final path cannot be had, nothing is started.
+TEST_F(UninstallerTest, NotElevatedTheCopyIsStartedByItsFinalPath) {
+    const std::string link = "C:\\Link\\";
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string started;  // empty: no start
+    } cases[] = {
+        {"TEMP retargeted after the read-back", [] {}, "C:\\Real\\" + std::string(kCleaner)},
+        {"UNC",
+         [&] {
+             fakewin::Get().finalPaths[link + kCleaner] =
+                 "\\\\?\\UNC\\srv\\share\\" + std::string(kCleaner);
+         },
+         "\\\\srv\\share\\" + std::string(kCleaner)},
+        {"no GetFinalPathNameByHandleA (XP)", [] { fakewin::Get().hasGetFinalPathName = false; },
+         link + kCleaner},
+        {"final path unknown", [&] { fakewin::Get().finalPathResults[link + kCleaner] = 0; }, ""},
+        {"final path too long", [&] { fakewin::Get().finalPathResults[link + kCleaner] = 400; },
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        fs::remove_all("C:");
+        fs::create_directories("C:/Real");
+        fs::create_directories("C:/Other");
+        fs::create_directory_symlink("Real", "C:/Link");
+        UseTempDir(link);
+        // Once the copy is held, TEMP's link is pointed at a planted file.
+        fakewin::Get().onCreateFile = [](const std::string& path, DWORD access, DWORD share) {
+            if (access != GENERIC_READ || share != FILE_SHARE_READ ||
+                path.find(kCleaner) == std::string::npos) {
+                return;
+            }
+            fs::remove("C:/Link");
+            fs::create_directory_symlink("Other", "C:/Link");
+            tamarin_test::WriteFile(std::string("C:/Other/") + kCleaner, "planted");
+        };
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        if (c.started.empty()) {
+            EXPECT_EQ((BoxList{{kCannotStart, kErrorTitle, 0x51000u}}), Boxes());
+            EXPECT_FALSE(Called("ShellExecuteExA"));
+        } else {
+            ASSERT_EQ(1u, fakewin::Get().shellExecutes.size());
+            EXPECT_EQ(c.started, fakewin::Get().shellExecutes[0].file);
+            EXPECT_FALSE(fakewin::Get().createdProcesses.empty() &&
+                         fakewin::Get().createdProcesses[0].applicationName->find(kCleaner) !=
+                             std::string::npos);
+        }
+        if (c.started.rfind("C:\\Real", 0) == 0) {
+            EXPECT_EQ("cleaner bytes", m_startedCopy);
+            EXPECT_EQ(c.started, fakewin::Get().deletedFiles.at(1));
+        }
+        // The copy that was read back is deleted by the path it was started
+        // by; without a final path only the path as given is known, which
+        // now names the planted file (the stand-in cannot reach the UNC one).
+        EXPECT_EQ(c.started.rfind("C:\\Real", 0) != 0,
+                  fs::exists(std::string("C:/Real/") + kCleaner));
+    }
+}
+
+// The own file is checked through the handle that stays open, and its
+// archive is read by that handle's final path: a launch path through a
+// link pointed elsewhere after the check still reads the checked file.
+TEST_F(UninstallerTest, TheCleanerIsReadFromTheFileThatWasChecked) {
+    fs::create_directories("R");
+    fs::create_directories("O");
+    tamarin_test::WritePackaged("R/uninstaller.exe", {Entry(kCleaner, "cleaner bytes")});
+    tamarin_test::WritePackaged("O/uninstaller.exe", {Entry(kCleaner, "planted cleaner")});
+    fs::create_directory_symlink("R", "L");
+    fakewin::Get().modulePath = "L/uninstaller.exe";
+    fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD) {
+        if (path != "L/uninstaller.exe") return;
+        fs::remove("L");
+        fs::create_directory_symlink("O", "L");
+    };
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+    EXPECT_EQ(fs::canonical("R/uninstaller.exe").string(), tamarin::g_rootArchivePath);
+    EXPECT_EQ("cleaner bytes", m_startedCopy);
+}
+
+// The final path's forms: a drive path loses "\\?\", a UNC path gets back
+// "\\server"; any other form stays. A failure or a path that does not fit
+// gives nothing, a system without the function the path as given.
+TEST_F(UninstallerTest, FinalPathForms) {
+    const std::string fits = "C:\\" + std::string(MAX_PATH - 4, 'f');
+    const struct {
+        std::optional<std::string> scripted;
+        std::optional<DWORD> result;
+        bool hasFunction;
+        std::string expected;
+    } cases[] = {
+        {"\\\\?\\C:\\a\\b.exe", std::nullopt, true, "C:\\a\\b.exe"},
+        {"\\\\?\\z:\\b.exe", std::nullopt, true, "z:\\b.exe"},
+        {"\\\\?\\UNC\\srv\\sh\\b.exe", std::nullopt, true, "\\\\srv\\sh\\b.exe"},
+        {"\\\\?\\Volume{1}\\b.exe", std::nullopt, true, "\\\\?\\Volume{1}\\b.exe"},
+        {"\\\\?\\C:", std::nullopt, true, "\\\\?\\C:"},
+        {"\\\\?\\" + fits, std::nullopt, true, fits},
+        {"\\\\?\\" + fits + "f", std::nullopt, true, ""},
+        {std::nullopt, 0u, true, ""},
+        {std::nullopt, 600u, true, ""},
+        {std::nullopt, std::nullopt, false, "given.exe"},
+    };
+    tamarin_test::WriteFile("given.exe", "x");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scripted.value_or("-"));
+        fakewin::Reset();
+        if (c.scripted) fakewin::Get().finalPaths["given.exe"] = *c.scripted;
+        if (c.result) fakewin::Get().finalPathResults["given.exe"] = *c.result;
+        fakewin::Get().hasGetFinalPathName = c.hasFunction;
+        const HANDLE file = CreateFileA("given.exe", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(c.expected, GetFinalPath(file, "given.exe"));
+        CloseHandle(file);
     }
 }
 
@@ -690,8 +887,6 @@ TEST_F(UninstallerTest, TheOwnFolderHasARandomNameUnderASafeWindowsFolder) {
     EXPECT_EQ("C:\\Windows\\Temp\\Kobaru_A0A1A2A3A4A5A6A7", names.at(0));
     EXPECT_EQ("C:\\Windows\\Temp\\Kobaru_A8A9AAABACADAEAF", names.at(1));
 }
-
-const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
 
 // The copy is written only as a new file and started only as written.
 TEST_F(UninstallerTest, ACopyThatIsNotOursAloneIsRefused) {

@@ -214,14 +214,16 @@ struct State {
     // ---- end of the work folder's state
 
     // GetFinalPathNameByHandleA, found through GetProcAddress only when
-    // hasGetFinalPathName. It gives finalPath when set (finalPathResult when
-    // set instead, writing nothing: 0 fails), else the host path that the
+    // hasGetFinalPathName. For a file opened by a path named in
+    // finalPathResults it writes nothing and returns that value (0: failure;
+    // larger than the buffer: the room it would need); for one named in
+    // finalPaths it gives that path. Else it gives the host path that the
     // handle's file has now, every symbolic link resolved: below the test's
     // current folder a path whose first part is a drive ("C:") becomes
     // "\\?\C:\..." with backslashes, any other stays the host path.
     bool hasGetFinalPathName = true;
-    std::optional<std::string> finalPath;
-    std::optional<DWORD> finalPathResult;
+    std::map<std::string, std::string> finalPaths;
+    std::map<std::string, DWORD> finalPathResults;
     // RtlGenRandom (advapi32's SystemFunction036), found only when
     // hasRtlGenRandom; it fails when rtlGenRandomFails. It hands out
     // randomBytes first, then bytes counting up from 0xA0.
