@@ -226,7 +226,7 @@ const int kFolderTries = 16;
 
 // Whether every byte of path is one that the deletion batch may show the
 // command interpreter outside quotes: ASCII letters and digits, the blank,
-// "\\", ":", ".", "_", "-", and Shift-JIS pairs whole. Any other ("%", "!",
+// "\", ":", ".", "_", "-", and Shift-JIS pairs whole. Any other ("%", "!",
 // "&", "^", "|", "<", ">", "(", ")", ...) could expand or inject a command.
 bool HasOnlyBatchSafeBytes(const std::string& path) {
     for (size_t i = 0; i < path.size(); ++i) {
