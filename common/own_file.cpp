@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dll_search.h"
+#include "final_path.h"
 #include "tamarin/extract.h"
 
 namespace {
@@ -78,9 +79,10 @@ bool OwnFile::OpenVerified(const char* path) {
     // a file that cannot be read fails as a broken archive all the same.
     m_file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_file == INVALID_HANDLE_VALUE || HasBadDigest(m_file, path)) {
-        ShowProductMessage(kBrokenInstallerText);
-        return true;
+    if (m_file != INVALID_HANDLE_VALUE && !HasBadDigest(m_file, path)) {
+        m_verifiedPath = GetFinalPath(m_file, path);
+        if (!m_verifiedPath.empty()) return false;
     }
-    return false;
+    ShowProductMessage(kBrokenInstallerText);
+    return true;
 }

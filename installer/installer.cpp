@@ -24,10 +24,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return 0;
     }
     // Held until the last entry has been read; a damaged or tampered file
-    // installs nothing.
+    // installs nothing. Entries are read from the file that was checked, by
+    // its resolved path, not through the launch path again.
     OwnFile ownFile;
     if (ownFile.OpenVerified(ownPath)) return 0;
-    tamarin::g_rootArchivePath.assign(ownPath, length);
+    tamarin::g_rootArchivePath = ownFile.VerifiedPath();
 
     // Without the system directory the files would land at the root of the
     // current drive.

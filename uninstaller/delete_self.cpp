@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "system_directory.h"
 
@@ -19,14 +22,20 @@ namespace {
 // 90 tries (about a minute and a half); then removes a leftover
 // .pif of the same name and the batch itself. The pause and the counter sit
 // before the label, so the batch's last line is always its own deletion.
+// Every program is named by its full path in the system directory: nothing
+// is looked up through PATH, PATHEXT or the current folder.
 #define KOBARU_BATCH_HEAD \
     "set KobaruTries=0\r\n" \
     "goto Repeat\r\n" \
     ":Wait\r\n" \
     "set /a KobaruTries+=1\r\n" \
-    "ping -n 2 127.0.0.1 >nul\r\n" \
-    ":Repeat\r\n"
+    "\""
+#define KOBARU_BATCH_PAUSE "\" -n 2 127.0.0.1 >nul\r\n:Repeat\r\ndel \""
 #define KOBARU_BATCH_BOUND " if %KobaruTries% LSS 90 goto Wait\r\n"
+// The command interpreter's switches: /d runs none of the AutoRun commands
+// that the user's (or the machine's) registry names, /e:on and /v:off fix
+// the parsing whatever the registry's defaults say.
+#define KOBARU_CMD_SWITCHES " /d /e:on /v:off"
 
 // cmd reads a batch file in the OEM code page, the paths are ANSI. True when
 // the text has no exact OEM form (a path would then name another file).
@@ -113,26 +122,40 @@ void DeleteSelf(const std::string& ownFolder) {
     std::memcpy(batchPath + tempLength + baseLength, ".bat", 5);
     std::memcpy(pifPath + tempLength + baseLength, ".pif", 5);
 
+    // The batch, the programs it runs and the interpreter that runs it all
+    // come from the system directory.
+    const std::string systemDirectory = GetSystemDirectoryPath();
+    if (systemDirectory.empty()) return;
+    const std::string ping = systemDirectory + "\\PING.EXE";
+    const std::string cmd = systemDirectory + "\\cmd.exe";
+
     // The last line deletes the batch itself. A folder of its own is
     // removed whole, by a second command interpreter started without
     // waiting: the one running the batch may keep the file open until it
     // ends (Wine's does), so the folder is removed again a few seconds on.
-    // Its name holds no "%", which that second interpreter would expand.
-    const char* lastCommand = "\"\r\ndel \"";
-    std::string lastPath = batchPath;
-    std::string tail = "\"";
+    // The folder and the system directory stand partly outside quotes
+    // there: the caller has made sure that they hold only safe characters.
+    std::string folder;
     if (!ownFolder.empty()) {
-        lastPath = ownFolder.substr(0, ownFolder.size() - (ownFolder.back() == '\\' ? 1 : 0));
-        lastCommand = "\"\r\nstart \"\" /b cmd /s /c \"ping -n 2 127.0.0.1 >nul & rmdir /s /q \"";
-        tail = "\" 2>nul & ping -n 4 127.0.0.1 >nul & rmdir /s /q \"" + lastPath + "\" 2>nul\"";
+        folder = ownFolder.substr(0, ownFolder.size() - (ownFolder.back() == '\\' ? 1 : 0));
     }
     // Text and paths in turn. cmd expands "%" in batch lines: in the paths
     // every "%" is doubled, so that del gets the very name and no other.
-    const char* const parts[] = {KOBARU_BATCH_HEAD "del \"", exePath, "\"\r\nif exist \"", exePath,
-                                 "\"" KOBARU_BATCH_BOUND "del \"", pifPath, lastCommand,
-                                 lastPath.c_str(), tail.c_str()};
+    const char* const deleteBatch[] = {"\"\r\ndel \"", batchPath, "\""};
+    const char* const removeFolder[] = {
+        "\"\r\nstart \"\" /b \"", cmd.c_str(), "\"" KOBARU_CMD_SWITCHES " /s /c \"\"", ping.c_str(),
+        "\" -n 2 127.0.0.1 >nul & rmdir /s /q \"", folder.c_str(), "\" 2>nul & \"", ping.c_str(),
+        "\" -n 4 127.0.0.1 >nul & rmdir /s /q \"", folder.c_str(), "\" 2>nul\""};
+    std::vector<const char*> parts = {KOBARU_BATCH_HEAD, ping.c_str(), KOBARU_BATCH_PAUSE,
+                                      exePath, "\"\r\nif exist \"", exePath,
+                                      "\"" KOBARU_BATCH_BOUND "del \"", pifPath};
+    if (ownFolder.empty()) {
+        parts.insert(parts.end(), std::begin(deleteBatch), std::end(deleteBatch));
+    } else {
+        parts.insert(parts.end(), std::begin(removeFolder), std::end(removeFolder));
+    }
     std::string ansi;
-    for (size_t i = 0; i < sizeof parts / sizeof parts[0]; ++i) {
+    for (size_t i = 0; i < parts.size(); ++i) {
         for (const char* c = parts[i]; *c != '\0'; ++c) {
             ansi += *c;
             if (i % 2 == 1 && *c == '%') ansi += '%';
@@ -163,22 +186,19 @@ void DeleteSelf(const std::string& ownFolder) {
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
-    // Quoted: unquoted, Windows would try each prefix before a blank of the
-    // path as a program of its own.
-    char commandLine[MAX_PATH + 2];
-    commandLine[0] = '"';
-    const size_t batchLength = std::strlen(batchPath);
-    std::memcpy(commandLine + 1, batchPath, batchLength);
-    std::memcpy(commandLine + 1 + batchLength, "\"", 2);
+    // The interpreter by its full path, as the program and in the command
+    // line; the batch in quotes within the quotes that /c strips. cmd
+    // expands "%NAME%" in its command line, where no escape holds: a batch
+    // path with more than one "%" is not run.
+    if (std::count(batchPath, batchPath + std::strlen(batchPath), '%') > 1) return;
+    std::string commandLine =
+        "\"" + cmd + "\"" KOBARU_CMD_SWITCHES " /c \"\"" + std::string(batchPath) + "\"\"";
     // Suspended, so that its priority is lowered before it runs a line.
     // When it cannot start, nothing will ever run the batch: the remover
     // leaves nothing behind.
-    // Elevated, the batch runs in the system directory: cmd looks for the
-    // programs it starts (ping, cmd) in its current folder first.
-    const std::string systemDirectory =
-        ownFolder.empty() ? std::string() : GetSystemDirectoryPath();
-    if (!ownFolder.empty() && systemDirectory.empty()) return;
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE,
+    // Elevated, the batch runs in the system directory, out of the folder
+    // it removes.
+    if (!CreateProcessA(cmd.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
                         CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr,
                         ownFolder.empty() ? nullptr : systemDirectory.c_str(), &startup,
                         &process)) {

@@ -18,6 +18,7 @@
 
 #include "delete_self.h"
 #include "dll_search.h"
+#include "final_path.h"
 #include "own_file.h"
 #include "system_directory.h"
 #include "tamarin/extract.h"
@@ -114,47 +115,94 @@ private:
     IMalloc* m_allocator;
 };
 
-// Starts the cleaner's copy (the system asks for administrator rights) and
-// waits for it without a time limit; its exit code tells nothing. The copy
-// stays held until the cleaner has ended, and is then deleted, on every
-// path. True when the cleaner could not be started or waited for, after
-// the error message.
-bool RunCleaner(const char* copyPath, HANDLE held) {
+// Elevated: the cleaner needs no consent prompt, so it is started directly
+// by its full path, in its own folder; the shell, whose lookup of the
+// program's verb reads the user's own class keys, is left out. Null when it
+// cannot start; else its process handle.
+HANDLE StartElevated(const std::string& copyPath, const std::string& folder) {
+    std::string quoted = "\"" + copyPath + "\"";
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+    if (!CreateProcessA(copyPath.c_str(), &quoted[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// Not elevated: through the shell, for the consent prompt that the
+// cleaner's manifest asks for. Sets failure when it cannot start or hands
+// back no process.
+HANDLE StartThroughShell(const std::string& path, const char*& failure) {
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.hwnd = nullptr;
     info.lpVerb = "open";
-    info.lpFile = copyPath;
+    info.lpFile = path.c_str();
     info.nShow = SW_SHOWNORMAL;
-
-    const char* failure = nullptr;
     if (!ShellExecuteExA(&info)) {
         failure = kCannotStartText;
     } else if (!info.hProcess) {
         failure = kNoProcessHandleText;
+    }
+    return info.hProcess;
+}
+
+// Starts the cleaner's copy and waits for it without a time limit; its exit
+// code tells nothing. The copy stays held until the cleaner has ended, and
+// is then deleted, on every path. Not elevated, the copy lies in the user's
+// TEMP, whose path the user can point elsewhere: it is started by the final
+// path of the held handle, which names the file that was read back. True
+// when the cleaner could not be started or waited for, after the error
+// message.
+bool RunCleaner(const std::string& copyPath, HANDLE held, bool elevated,
+                const std::string& folder) {
+    const char* failure = nullptr;
+    std::string path = copyPath;
+    HANDLE process = nullptr;
+    if (elevated) {
+        process = StartElevated(copyPath, folder);
+        if (!process) failure = kCannotStartText;
     } else {
-        WaitForSingleObject(info.hProcess, INFINITE);
-        CloseHandle(info.hProcess);
+        path = GetFinalPath(held, copyPath);
+        if (path.empty()) {
+            path = copyPath;
+            failure = kCannotStartText;
+        } else {
+            process = StartThroughShell(path, failure);
+        }
+    }
+    if (!failure) {
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
     }
     CloseHandle(held);
     if (failure) ShowError(failure);
-    DeleteFileA(copyPath);
+    DeleteFileA(path.c_str());
     return failure != nullptr;
 }
 
-// True when the screen saver is still in the system directory after the
-// cleaner has run, or when that cannot be told: the product must then not
-// be reported as removed.
+// True when the screen saver, or a temporary that an interrupted
+// installation left beside either installed file, is still in the system
+// directory after the cleaner has run, or when that cannot be told: the
+// product must then not be reported as removed.
 bool ScreenSaverRemains() {
     const std::string systemDirectory = GetSystemDirectoryPath();
     if (systemDirectory.empty()) return true;
-    if (GetFileAttributesA((systemDirectory + "\\Kobaru_Senryu_2014.scr").c_str()) !=
-        INVALID_FILE_ATTRIBUTES) {
-        return true;
+    for (const char* name : {"\\Kobaru_Senryu_2014.scr", "\\Kobaru_Senryu_2014.sc~",
+                             "\\Kobaru_ScreenSaver_2014_Cleaner.ex~"}) {
+        if (GetFileAttributesA((systemDirectory + name).c_str()) != INVALID_FILE_ATTRIBUTES ||
+            GetLastError() != ERROR_FILE_NOT_FOUND) {
+            return true;
+        }
     }
-    return GetLastError() != ERROR_FILE_NOT_FOUND;
+    return false;
 }
 
 // Outcomes unexamined: a missing shortcut or a folder that still holds
@@ -168,11 +216,51 @@ void RemoveStartMenuEntries() {
     if (!folder.empty()) RemoveDirectoryA((folder + kFolderSuffix).c_str());
 }
 
-// The unique folder's protection: SYSTEM and the Administrators full
-// control, passed on to what is made in it, nothing taken from above.
-const char kOwnFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// The unique folder's protection: owned by the Administrators (not by the
+// user who made it, who as owner could rewrite its DACL), SYSTEM and the
+// Administrators full control, passed on to what is made in it, nothing
+// taken from above.
+const char kOwnFolderSecurity[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 // New names tried before giving up: each one another program took first.
 const int kFolderTries = 16;
+
+// Whether every byte of path is one that the deletion batch may show the
+// command interpreter outside quotes: ASCII letters and digits, the blank,
+// "\", ":", ".", "_", "-", and Shift-JIS pairs whole. Any other ("%", "!",
+// "&", "^", "|", "<", ">", "(", ")", ...) could expand or inject a command.
+bool HasOnlyBatchSafeBytes(const std::string& path) {
+    for (size_t i = 0; i < path.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(path[i]);
+        if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+            if (++i == path.size()) return false;
+            const unsigned char trail = static_cast<unsigned char>(path[i]);
+            if (trail < 0x40 || trail == 0x7F || trail > 0xFC) return false;
+        } else if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                     (c >= '0' && c <= '9') || std::strchr(" \\:._-", c) != nullptr) ||
+                   c == '\0') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// 16 hex digits from the system's random generator (RtlGenRandom, exported
+// by advapi32 as SystemFunction036), so that no other process can take the
+// folder's name first. False when the generator is missing or fails.
+bool RandomName(char (&digits)[17]) {
+    typedef BOOLEAN(WINAPI * RtlGenRandomFunction)(PVOID, ULONG);
+    const HMODULE advapi32 = GetModuleHandleA("advapi32.dll");
+    const RtlGenRandomFunction generate =
+        advapi32 ? reinterpret_cast<RtlGenRandomFunction>(reinterpret_cast<void (*)()>(
+                       GetProcAddress(advapi32, "SystemFunction036")))
+                 : nullptr;
+    unsigned char bytes[8];
+    if (!generate || !generate(bytes, sizeof bytes)) return false;
+    for (size_t i = 0; i < sizeof bytes; ++i) {
+        std::snprintf(digits + 2 * i, 3, "%02X", bytes[i]);
+    }
+    return true;
+}
 
 // Makes a folder of a new unique name under the Windows folder's Temp that
 // only the Administrators and SYSTEM can change, and gives its path with a
@@ -183,25 +271,26 @@ bool MakeOwnFolder(std::string& folder) {
     // may give a program a folder of the user's own.
     char windows[MAX_PATH];
     const UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
-    // The deletion batch names the folder to a command interpreter that
-    // would expand a "%" in it.
-    if (length == 0 || length >= MAX_PATH || std::memchr(windows, '%', length)) return true;
+    if (length == 0 || length >= MAX_PATH) return true;
+    // The deletion batch names the folder and the system directory's
+    // programs to a command interpreter, partly outside quotes.
+    if (!HasOnlyBatchSafeBytes(std::string(windows, length)) ||
+        !HasOnlyBatchSafeBytes(GetSystemDirectoryPath())) {
+        return true;
+    }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kOwnFolderSecurity, SDDL_REVISION_1,
                                                               &descriptor, nullptr)) {
         return true;
     }
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-    const DWORD process = GetCurrentProcessId();
-    const DWORD start = GetTickCount();
     bool failed = true;
     for (int attempt = 0; attempt < kFolderTries && failed; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, "\\Temp\\Kobaru_%08lX_%08lX",
-                      static_cast<unsigned long>(process),
-                      static_cast<unsigned long>(start + attempt * 0x9E3779B9u));
+        char digits[17];
+        if (!RandomName(digits)) break;
         folder.assign(windows, length);
-        folder += name;
+        folder += "\\Temp\\Kobaru_";
+        folder += digits;
         failed = !CreateDirectoryA(folder.c_str(), &security);
         // Any other failure (no Temp, no rights) is not cured by a new name.
         if (failed && GetLastError() != ERROR_ALREADY_EXISTS) break;
@@ -368,28 +457,51 @@ bool IsUnsupportedOs() {
     return info.dwPlatformId != VER_PLATFORM_WIN32_NT;
 }
 
-bool ResetScreenSaverSetting() {
+namespace {
+
+// Opens HKEY_CURRENT_USER "Control Panel\Desktop", creating it where it is
+// missing. False when it cannot be opened.
+bool OpenDesktopKey(HKEY& key) {
     char noClass[] = "";
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, noClass,
-                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS) {
-        return true;
-    }
-    const RegistryKey closer(key);
-    // Another screen saver that the user chose stays chosen; so does a
-    // value too long to be a path.
+    return RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, noClass,
+                           REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                           nullptr) == ERROR_SUCCESS;
+}
+
+// The setting as a string of type REG_SZ. False when it is absent, of
+// another type, too long to be a path, or cannot be read.
+bool ReadSetting(HKEY key, std::string& setting) {
     char value[MAX_PATH + 1];
     DWORD type = 0;
     DWORD size = sizeof value - 1;
-    const LONG status = RegQueryValueExA(key, "SCRNSAVE.EXE", nullptr, &type,
-                                         reinterpret_cast<BYTE*>(value), &size);
-    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA) return false;
-    if (status != ERROR_SUCCESS) return true;
-    if (type != REG_SZ) return false;
+    if (RegQueryValueExA(key, "SCRNSAVE.EXE", nullptr, &type, reinterpret_cast<BYTE*>(value),
+                         &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return false;
+    }
     // The data may lack its terminating zero.
     value[size] = '\0';
-    if (!NamesOurScreenSaver(value)) return false;
+    setting = value;
+    return true;
+}
+
+}  // namespace
+
+bool FindOurScreenSaverSetting(std::string& setting) {
+    HKEY key;
+    if (!OpenDesktopKey(key)) return false;
+    const RegistryKey closer(key);
+    // Another screen saver that the user chose stays chosen.
+    return ReadSetting(key, setting) && NamesOurScreenSaver(setting);
+}
+
+bool ResetScreenSaverSetting(const std::string& setting) {
+    HKEY key;
+    if (!OpenDesktopKey(key)) return true;
+    const RegistryKey closer(key);
+    // A choice the user made meanwhile stays.
+    std::string now;
+    if (!ReadSetting(key, now) || now != setting) return false;
     // The empty string: its terminating zero byte alone.
     static const BYTE kEmpty[1] = {0};
     return RegSetValueExA(key, "SCRNSAVE.EXE", 0, REG_SZ, kEmpty, sizeof kEmpty) != ERROR_SUCCESS;
@@ -452,20 +564,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return 0;
     }
 
-    // A failure here is silent and does not stop the removal.
-    ResetScreenSaverSetting();
+    // Whether the setting names our screen saver is told now, while the
+    // file exists (its short form is known only then); it is cleared only
+    // once the screen saver is gone, so a refused prompt or a failed
+    // cleaner leaves the user's choice as it was.
+    std::string setting;
+    const bool settingIsOurs = FindOurScreenSaverSetting(setting);
 
-    tamarin::g_rootArchivePath.assign(ownPath, ownLength);
+    // Entries are read from the file that was checked, by its resolved path.
+    tamarin::g_rootArchivePath = ownFile.VerifiedPath();
     // In TEMP a copy left by an earlier run is ours to replace.
     if (!elevated) DeleteFileA(copyPath.c_str());
     const HANDLE held = WriteHeldCopy(copyPath.c_str());
     if (!held) return 0;
-    if (RunCleaner(copyPath.c_str(), held)) return 0;
+    if (RunCleaner(copyPath, held, elevated, folder)) return 0;
     // Left in place, everything stays for a later run to try again.
     if (ScreenSaverRemains()) {
         ShowError(kNotRemovedText);
         return 0;
     }
+    // A failure here is silent and does not stop the removal.
+    if (settingIsOurs) ResetScreenSaverSetting(setting);
 
     RemoveStartMenuEntries();
     ShowProductMessage(kCompletedText);

@@ -8,6 +8,12 @@
 
 namespace {
 
+// The screen saver, then the installer's temporaries of both files.
+std::vector<std::string> Targets(const std::string& directory) {
+    return {directory + "\\Kobaru_Senryu_2014.scr", directory + "\\Kobaru_Senryu_2014.sc~",
+            directory + "\\Kobaru_ScreenSaver_2014_Cleaner.ex~"};
+}
+
 class CleanerTest : public ::testing::Test {
 protected:
     void SetUp() override { fakewin::Reset(); }
@@ -16,15 +22,13 @@ protected:
 TEST_F(CleanerTest, DeletesTheScreenSaverFromTheSystemDirectory) {
     fakewin::Get().systemDirectory = "C:\\WINDOWS\\system32";
     EXPECT_EQ(0, WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 1));
-    ASSERT_EQ(1u, fakewin::Get().deletedFiles.size());
-    EXPECT_EQ("C:\\WINDOWS\\system32\\Kobaru_Senryu_2014.scr", fakewin::Get().deletedFiles[0]);
+    EXPECT_EQ(Targets("C:\\WINDOWS\\system32"), fakewin::Get().deletedFiles);
     EXPECT_TRUE(fakewin::Get().messageBoxes.empty());
 }
 
 TEST_F(CleanerTest, ArgumentsChangeNothing) {
     EXPECT_EQ(0, WinMain(nullptr, nullptr, const_cast<LPSTR>("/x C:\\other.scr"), 0));
-    ASSERT_EQ(1u, fakewin::Get().deletedFiles.size());
-    EXPECT_EQ("C:\\Windows\\system32\\Kobaru_Senryu_2014.scr", fakewin::Get().deletedFiles[0]);
+    EXPECT_EQ(Targets("C:\\Windows\\system32"), fakewin::Get().deletedFiles);
 }
 
 // Without a system directory the path would be "\Kobaru_Senryu_2014.scr", a
@@ -46,7 +50,7 @@ TEST_F(CleanerTest, DeletesNothingWhenTheSystemDirectoryDoesNotFit) {
     fakewin::Reset();
     fakewin::Get().systemDirectory = "C:\\" + std::string(256, 'd');
     WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 1);
-    EXPECT_EQ(1u, fakewin::Get().deletedFiles.size());
+    EXPECT_EQ(Targets(fakewin::Get().systemDirectory), fakewin::Get().deletedFiles);
     fakewin::Reset();
     fakewin::Get().systemDirectory = "C:\\" + std::string(257, 'd');
     WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 1);
@@ -82,9 +86,10 @@ TEST_F(CleanerTest, RestrictsTheDllSearchBeforeAnythingElse) {
         fakewin::Get().hasSetDllDirectory = c.hasSetDirectory;
         EXPECT_EQ(0, WinMain(nullptr, nullptr, const_cast<LPSTR>(""), 1));
         std::vector<std::string> expected = c.calls;
-        expected.insert(expected.end(),
-                        {"GetSystemDirectoryA(260)",
-                         "DeleteFileA(\"C:\\Windows\\system32\\Kobaru_Senryu_2014.scr\")"});
+        expected.push_back("GetSystemDirectoryA(260)");
+        for (const std::string& target : Targets("C:\\Windows\\system32")) {
+            expected.push_back("DeleteFileA(\"" + target + "\")");
+        }
         EXPECT_EQ(expected, fakewin::Get().calls);
     }
 }

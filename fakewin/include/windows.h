@@ -69,6 +69,8 @@ typedef const char* LPCSTR;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef void* LPVOID;
+typedef void* PVOID;
+typedef BYTE BOOLEAN;
 typedef void* HANDLE;
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;

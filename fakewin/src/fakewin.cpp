@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cerrno>
+#include <cctype>
 #include <cstring>
 #include <sstream>
 #include <type_traits>
@@ -311,6 +312,12 @@ BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine,
                                       threadAttributes != nullptr, environment != nullptr,
                                       inheritHandles, creationFlags, *startupInfo});
     if (Get().createProcessFails) return FALSE;
+    if (applicationName &&
+        fakewin::SharingViolation(fakewin::HostPath(applicationName), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        return FALSE;
+    }
+    if (Get().onCreateProcess) Get().onCreateProcess(applicationName);
     processInformation->hProcess = Get().createdProcess;
     processInformation->hThread = Get().createdThread;
     processInformation->dwProcessId = 0x400;
@@ -368,6 +375,11 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
     Get().registryWrites.push_back(
         {key, valueName ? valueName : "", type,
          std::string(reinterpret_cast<const char*>(data), size)});
+    // What a later read of the setting finds.
+    if (valueName && std::string(valueName) == "SCRNSAVE.EXE") {
+        Get().screenSaver = std::string(reinterpret_cast<const char*>(data), size).c_str();
+        Get().screenSaverType = type;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -530,6 +542,55 @@ LONG WINAPI WinVerifyTrust(HWND window, GUID* action, LPVOID parameters) {
     return 0;
 }
 
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags) {
+    Record("GetFinalPathNameByHandleA(" + Hex(file) + ", " + std::to_string(size) + ", " +
+           Hex(flags) + ")");
+    const auto open = Get().openFiles.find(file);
+    if (open == Get().openFiles.end()) {
+        Get().lastError = 6;  // ERROR_INVALID_HANDLE
+        return 0;
+    }
+    std::string given;
+    for (const CreateFileCall& call : Get().createdFiles) {
+        if (call.handle == file) given = call.path;
+    }
+    const auto result = Get().finalPathResults.find(given);
+    if (result != Get().finalPathResults.end()) return result->second;
+    const auto scripted = Get().finalPaths.find(given);
+    if (scripted != Get().finalPaths.end()) return FillPath(scripted->second, buffer, size);
+    char resolved[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(open->second.fd);
+    const ssize_t length = ::readlink(link.c_str(), resolved, sizeof resolved);
+    if (length <= 0) return 0;
+    std::string path(resolved, static_cast<size_t>(length));
+    char cwd[4096];
+    const std::string here = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" : std::string();
+    if (!here.empty() && path.compare(0, here.size(), here) == 0 && path.size() > here.size() + 2 &&
+        std::isalpha(static_cast<unsigned char>(path[here.size()])) &&
+        path.compare(here.size() + 1, 2, ":/") == 0) {
+        path = "\\\\?\\" + path.substr(here.size());
+        for (char& c : path) {
+            if (c == '/') c = '\\';
+        }
+    }
+    return FillPath(path, buffer, size);
+}
+
+BOOLEAN WINAPI RtlGenRandom(PVOID buffer, ULONG size) {
+    Record("SystemFunction036(" + std::to_string(size) + ")");
+    if (Get().rtlGenRandomFails) return FALSE;
+    unsigned char* out = static_cast<unsigned char*>(buffer);
+    for (ULONG i = 0; i < size; ++i) {
+        if (!Get().randomBytes.empty()) {
+            out[i] = static_cast<unsigned char>(Get().randomBytes[0]);
+            Get().randomBytes.erase(0, 1);
+        } else {
+            out[i] = Get().nextRandomByte++;
+        }
+    }
+    return TRUE;
+}
+
 template <typename Function>
 FARPROC AsFarProc(Function function) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
@@ -540,7 +601,9 @@ FARPROC AsFarProc(Function function) {
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     fakewin::Record("GetModuleHandleA(" + fakewin::Quote(name) + ")");
-    return name && std::string(name) == "kernel32.dll" ? fakewin::Kernel32() : nullptr;
+    const std::string module = name ? name : "";
+    if (module == "advapi32.dll") return fakewin::Advapi32();
+    return module == "kernel32.dll" ? fakewin::Kernel32() : nullptr;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
@@ -553,6 +616,13 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (function == "SetDllDirectoryA" && Get().hasSetDllDirectory) {
             return fakewin::AsFarProc(&fakewin::SetDllDirectoryA);
         }
+        if (function == "GetFinalPathNameByHandleA" && Get().hasGetFinalPathName) {
+            return fakewin::AsFarProc(&fakewin::GetFinalPathNameByHandleA);
+        }
+    }
+    if (module == fakewin::Advapi32() && function == "SystemFunction036" &&
+        Get().hasRtlGenRandom) {
+        return fakewin::AsFarProc(&fakewin::RtlGenRandom);
     }
     if (module == fakewin::Wintrust() && function == "WinVerifyTrust") {
         return fakewin::AsFarProc(&fakewin::WinVerifyTrust);

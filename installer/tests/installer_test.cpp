@@ -8,6 +8,7 @@
 
 #include "fakewin/fakewin.h"
 #include "tamarin/extract.h"
+#include "tamarin/pack_file.h"
 #include "tamarin_writer/writer.h"
 #include "test_support.h"
 
@@ -18,6 +19,15 @@ using tamarin_writer::Entry;
 
 const char kScreenSaver[] = "Kobaru_Senryu_2014.scr";
 const char kUninstaller[] = "Kobaru_ScreenSaver_2014_Cleaner.exe";
+const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
+
+// Another process's handle on the program's own file, with this access,
+// sharing everything.
+void HeldByAnotherProcess(DWORD access) {
+    fakewin::Get().openFiles[kOtherProcess] = {
+        fakewin::Get().modulePath, access,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, -1};
+}
 
 class InstallerTest : public tamarin_test::TempDirTest {
 protected:
@@ -181,8 +191,14 @@ TEST_F(InstallerTest, ADamagedSignedFileInstallsNothingAndEveryOtherOutcomeGoesO
         {"CERT_E_EXPIRED", [] { fakewin::Get().trustResult = 0x800B0101u; }, false},
         {"no wintrust", [] { fakewin::Get().wintrustMissing = true; }, false},
         {"TRUST_E_BAD_DIGEST", [] { fakewin::Get().trustResult = 0x80096010u; }, true},
-        {"held for writing", [] { fakewin::Get().createFileError = ERROR_SHARING_VIOLATION; },
-         true},
+        // Another process has the file open for writing or deleting, sharing
+        // everything: only the share mode of this open refuses it.
+        {"held for writing", [] { HeldByAnotherProcess(GENERIC_WRITE); }, true},
+        {"held for deleting", [] { HeldByAnotherProcess(DELETE); }, true},
+        {"final path unknown",
+         [] { fakewin::Get().finalPathResults[fakewin::Get().modulePath] = 0; }, true},
+        {"no GetFinalPathNameByHandleA", [] { fakewin::Get().hasGetFinalPathName = false; },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -193,6 +209,7 @@ TEST_F(InstallerTest, ADamagedSignedFileInstallsNothingAndEveryOtherOutcomeGoesO
         Package({Entry(kScreenSaver, "s"), Entry(kUninstaller, "u")});
         c.arrange();
         EXPECT_EQ(0, Run());
+        fakewin::Get().openFiles.erase(kOtherProcess);
         EXPECT_EQ(!c.stops, Installed(kScreenSaver));
         EXPECT_EQ(!c.stops, Installed(kUninstaller));
         EXPECT_EQ(c.stops ? std::vector<std::string>{kBrokenInstallerText}
@@ -207,6 +224,30 @@ TEST_F(InstallerTest, ADamagedSignedFileInstallsNothingAndEveryOtherOutcomeGoesO
         }
         EXPECT_EQ(0, fakewin::Get().loadedLibraries);
     }
+}
+
+// Entries are read by the final path of the handle that was checked: a
+// launch path through a link pointed elsewhere after the check still
+// installs the checked file's entries.
+TEST_F(InstallerTest, InstallsFromTheFileThatWasChecked) {
+    fs::create_directories("R");
+    fs::create_directories("O");
+    tamarin_test::WritePackaged("R/installer.exe",
+                                {Entry(kScreenSaver, "saver bytes"), Entry(kUninstaller, "u")});
+    tamarin_test::WritePackaged("O/installer.exe",
+                                {Entry(kScreenSaver, "planted saver"), Entry(kUninstaller, "p")});
+    fs::create_directory_symlink("R", "L");
+    fakewin::Get().modulePath = fs::absolute("L/installer.exe").string();
+    const std::string launch = fakewin::Get().modulePath;
+    fakewin::Get().onCreateFile = [launch](const std::string& path, DWORD, DWORD) {
+        if (path != launch) return;
+        fs::remove("L");
+        fs::create_directory_symlink("O", "L");
+    };
+    EXPECT_EQ(0, Run());
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(fs::canonical("R/installer.exe").string(), tamarin::g_rootArchivePath);
+    EXPECT_EQ("saver bytes", tamarin_test::ReadFile(Destination(kScreenSaver)));
 }
 
 }  // namespace

@@ -9,8 +9,11 @@ only as the case allows."""
 import collections
 import hashlib
 import os
+import re
 import shutil
 import tempfile
+import threading
+import time
 import unittest
 from pathlib import Path
 
@@ -125,6 +128,57 @@ def setting_kept(test):
     test.assertEqual(SETTING.encode(), test.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
 
 
+def with_setting(arrange):
+    """arrange, with the user's choice of screen saver set to ours."""
+    def both(test):
+        arrange(test)
+        test.prefix.reg_set(DESKTOP_KEY, "SCRNSAVE.EXE", SETTING)
+    return both
+
+
+def written(path, content=b"part of a file", mode=None):
+    def arrange(test):
+        (test.prefix.drive_c / path).write_bytes(content)
+        if mode is not None:
+            os.chmod(test.prefix.drive_c / path, mode)
+    return arrange
+
+
+def batch_watched(test):
+    """The uninstaller held, and its deletion batch read while it waits."""
+    held(INSTALLED, 8000)(test)
+    test.batch = None
+
+    def watch():
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            for batch in (test.prefix.drive_c / "windows" / "temp").glob("Kobaru_*/*.bat"):
+                text = batch.read_bytes()
+                if text.endswith(b' 2>nul"'):
+                    test.batch = text
+                    return
+            time.sleep(0.1)
+    test.watcher = threading.Thread(target=watch)
+    test.watcher.start()
+
+
+def batch_names_programs_by_full_paths(test):
+    """Every program of the batch by its full path in the system directory,
+    each cmd with /d: nothing through PATH, PATHEXT, COMSPEC or the current
+    folder, no AutoRun of the user's registry."""
+    test.watcher.join()
+    test.assertIsNotNone(test.batch)
+    text = test.batch.decode("cp932")
+    system = r'"C:\\windows\\(?:system32|syswow64)\\'
+    names = re.findall(r"(?i)(.{0,24})\b(ping|cmd)\b(\.exe)?(\S*)", text)
+    test.assertEqual(4, len(names), names)
+    for before, program, extension, after in names:
+        test.assertRegex(before, "(?i)" + system + "$")
+        test.assertEqual(".exe", extension.lower())
+        if program.lower() == "cmd":
+            test.assertTrue(text.split(before + program + extension, 1)[1].startswith('" /d '))
+
+
 def rename_watched(test):
     """A screen saver large enough for a long extraction, and a second process
     that tries to rename the installer while it extracts."""
@@ -197,6 +251,23 @@ CASES = [
     Case("executable in use", "uninstall", held(INSTALLED, 5000), [COMPLETED], REMOVED),
     Case("screen saver undeletable", "uninstall", read_only(SAVER),
          [(NOT_REMOVED,) + ERROR], {}),
+    # The user's choice stays until the screen saver is gone.
+    Case("screen saver undeletable, setting kept", "uninstall", with_setting(read_only(SAVER)),
+         [(NOT_REMOVED,) + ERROR], {}, setting_kept),
+    # What an interrupted installation left beside both files goes too; one
+    # that cannot be deleted is no completion.
+    Case("installer's temporaries left", "uninstall",
+         lambda test: [written(SYSTEM + name)(test) for name in
+                       ("Kobaru_Senryu_2014.sc~", "Kobaru_ScreenSaver_2014_Cleaner.ex~")],
+         [COMPLETED], dict(REMOVED, **{SYSTEM + "Kobaru_Senryu_2014.sc~": None,
+                                       SYSTEM + "Kobaru_ScreenSaver_2014_Cleaner.ex~": None})),
+    Case("installer's temporary undeletable", "uninstall",
+         with_setting(written(SYSTEM + "Kobaru_Senryu_2014.sc~", mode=0o444)),
+         [(NOT_REMOVED,) + ERROR], {SAVER: None}, setting_kept),
+    # The batch as it waits for the held uninstaller: every program by its
+    # full path, cmd with /d.
+    Case("batch read while it waits", "uninstall", batch_watched, [COMPLETED], REMOVED,
+         batch_names_programs_by_full_paths),
     # A signed program whose signature no longer covers its bytes changes
     # nothing: no file, not the screen saver setting, no cleaner started.
     Case("signed installer damaged", "signed install", flipped(product.SCREEN_SAVER),

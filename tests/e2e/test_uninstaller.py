@@ -2,16 +2,18 @@
 under Wine: from a clean-up of the installed product to its own deletion."""
 
 import os
+import re
 import shutil
 import subprocess
 import tempfile
+import threading
 import unittest
 from pathlib import Path
 
 from product import (BROKEN, CANNOT_WRITE, CLEANER_NAME, COMPLETED, DESKTOP_KEY, FOLDER,
                      SCREEN_SAVER, SHORTCUT, TITLE)
 from product import INSTALLED_UNINSTALLER as INSTALLED_NAME
-from winehar import WinePrefix
+from winehar import RELAY_INCLUDE, WinePrefix, _decode_traced_string
 
 UNINSTALLER = os.environ["KOBARU_UNINSTALLER"]
 # The same program with an asInvoker manifest: how a standard user's run
@@ -20,6 +22,36 @@ STANDARD_UNINSTALLER = os.environ["KOBARU_STANDARD_UNINSTALLER"]
 CLEANER = os.environ["KOBARU_CLEANER"]
 PACK = os.environ["KOBARU_PACK"]
 WINE_BASE = os.path.join(os.environ["KOBARU_WINE_ROOT"], "base")
+# Process starts traced besides the message boxes: under either name Wine
+# may export CreateProcessA by.
+START_RELAY = ";kernel32.CreateProcessA;kernelbase.CreateProcessA;shell32.ShellExecuteExA"
+_CREATE_PROCESS = re.compile(r"Call (?:kernel32|kernelbase)\.CreateProcessA\(", re.I)
+# The system directory as the programs name it, and a folder of the run's own.
+SYSTEM_DIR = r"C:\\windows\\(?:system32|syswow64)"
+OWN_FOLDER = r"(?i:C:\\windows\\temp)\\Kobaru_[0-9A-F]{16}"
+
+
+def traced_process_starts(trace):
+    """(application, command line, current folder) of every CreateProcessA in
+    a relay trace, each a bytes string or None for a null pointer."""
+    starts = []
+    for line in trace.splitlines():
+        m = _CREATE_PROCESS.search(line)
+        if not m:
+            continue
+        pos, args = m.end(), []
+        while len(args) < 8:
+            hex_end = pos
+            while line[hex_end] in "0123456789abcdefABCDEF":
+                hex_end += 1
+            if line.startswith(' "', hex_end):
+                value, _, pos = _decode_traced_string(line, hex_end + 1)
+            else:
+                value, pos = None, hex_end
+            args.append(value)
+            pos += 1  # the comma
+        starts.append((args[0], args[1], args[7]))
+    return starts
 
 
 
@@ -105,8 +137,9 @@ class UninstallerTest(unittest.TestCase):
         exe = self.install_uninstaller(packaged=False)
         result = self.run_uninstaller(exe)
         self.assert_product_messages(result, BROKEN)
-        # The setting was cleared before extraction; nothing else changed.
-        self.assertEqual(b"", self.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
+        # The screen saver stays, and so does the setting that names it.
+        self.assertEqual(b"C:\\windows\\system32\\" + SCREEN_SAVER.encode(),
+                         self.prefix.reg_query(DESKTOP_KEY, "SCRNSAVE.EXE"))
         self.assertTrue((self.system / SCREEN_SAVER).exists())
         self.assertTrue((self.programs / FOLDER / SHORTCUT).exists())
         self.assertTrue(exe.exists())
@@ -126,6 +159,31 @@ class UninstallerTest(unittest.TestCase):
                          b"C:\\windows\\system32\\" + SCREEN_SAVER.encode())
         self.assertTrue((self.system / SCREEN_SAVER).exists())
         self.assertTrue(exe.exists())
+
+    def test_the_cleaner_and_the_batch_are_started_by_full_paths(self):
+        """Elevated (Wine runs the uninstaller so under every prefix), the
+        cleaner is started with CreateProcessA by its full path in a folder of
+        the run's own, never through the shell, and the batch by the system's
+        cmd.exe with /d. The relay trace shows the very arguments."""
+        self.prefix.reg_set(r"HKCU\Software\Wine\Debug", "RelayInclude",
+                            RELAY_INCLUDE + START_RELAY)
+        result = self.run_uninstaller(self.install_uninstaller())
+        self.assert_product_messages(result, COMPLETED)
+        trace = result.stderr.decode("latin-1")
+        self.assertNotIn("ShellExecuteExA(", trace)
+        starts = [(a.decode("cp932"), c.decode("cp932"), d and d.decode("cp932"))
+                  for a, c, d in traced_process_starts(trace)]
+        self.assertEqual(2, len(starts), starts)
+        (cleaner, cleaner_line, cleaner_dir), (cmd, cmd_line, cmd_dir) = starts
+        folder = re.fullmatch(r"(%s)\\%s" % (OWN_FOLDER, re.escape(CLEANER_NAME)), cleaner)
+        self.assertTrue(folder, cleaner)
+        self.assertEqual(('"%s"' % cleaner, folder.group(1) + "\\"), (cleaner_line, cleaner_dir))
+        self.assertRegex(cmd, r"(?i)^%s\\cmd\.exe$" % SYSTEM_DIR)
+        batch = folder.group(1) + "\\" + INSTALLED_NAME[:-4] + ".bat"
+        self.assertEqual('"%s" /d /e:on /v:off /c ""%s""' % (cmd, batch), cmd_line)
+        self.assertEqual(cmd.rsplit("\\", 1)[0], cmd_dir)
+        self.assertFalse((self.system / SCREEN_SAVER).exists())
+        self.assertEqual([], self.temp_leftovers())
 
     def test_a_cleaner_in_the_current_folder_is_never_started(self):
         work = Path(tempfile.mkdtemp(dir=self.prefix.drive_c))

@@ -1,7 +1,9 @@
 // DeleteSelf against the Windows stand-in: the temporary directory is a host
 // folder, so the batch file is really written and read back.
 #include <cstring>
+#include <cctype>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,15 @@ using uninstaller_test::Cp932;
 using tamarin_test::ReadFile;
 
 const char kInstalledPath[] = "C:\\WINDOWS\\system32\\Kobaru_ScreenSaver_2014_Cleaner.exe";
+// The stand-in's system directory, and the programs there.
+const std::string kSystem = "C:\\Windows\\system32";
+const std::string kCmd = kSystem + "\\cmd.exe";
+const std::string kPing = kSystem + "\\PING.EXE";
+
+// The interpreter's command line for a batch: no AutoRun, the parsing fixed.
+std::string CmdLine(const std::string& batch) {
+    return "\"" + kCmd + "\" /d /e:on /v:off /c \"\"" + batch + "\"\"";
+}
 
 class DeleteSelfTest : public tamarin_test::TempDirTest {
 protected:
@@ -39,6 +50,35 @@ protected:
         return std::vector<std::string>(it, calls.end());
     }
 
+    // Whether the batch was written and every program in it is named by its
+    // full path in the system directory: each "ping" and "cmd" stands right
+    // behind it, and each "cmd" gets /d.
+    static bool BatchNamesEveryProgramByItsFullPath(const std::string& temp) {
+        const std::string batch = temp + "Kobaru_ScreenSaver_2014_Cleaner.bat";
+        if (!fs::exists(batch)) return false;
+        const std::string text = ReadFile(batch);
+        if (text.empty()) return false;
+        std::string lower = text;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string system = "c:\\windows\\system32\\";
+        size_t programs = 0;
+        for (const char* program : {"ping", "cmd"}) {
+            for (size_t at = lower.find(program); at != std::string::npos;
+                 at = lower.find(program, at + 1)) {
+                if (at < system.size() + 1 || lower.compare(at - system.size(), system.size(),
+                                                            system) != 0 ||
+                    lower[at - system.size() - 1] != '"') {
+                    return false;
+                }
+                if (program == std::string("cmd") && lower.compare(at, 11, "cmd.exe\" /d") != 0) {
+                    return false;
+                }
+                ++programs;
+            }
+        }
+        return programs > 0;
+    }
+
     std::string m_temp;
 };
 
@@ -52,8 +92,8 @@ std::string ExpectedBatch(const std::string& exe, const std::string& pif, const 
         }
         return path;
     };
-    return "set KobaruTries=0\r\ngoto Repeat\r\n:Wait\r\nset /a KobaruTries+=1\r\n"
-           "ping -n 2 127.0.0.1 >nul\r\n:Repeat\r\n"
+    return "set KobaruTries=0\r\ngoto Repeat\r\n:Wait\r\nset /a KobaruTries+=1\r\n\"" + kPing +
+           "\" -n 2 127.0.0.1 >nul\r\n:Repeat\r\n"
            "del \"" + escaped(exe) + "\"\r\n" +
            "if exist \"" + escaped(exe) + "\" if %KobaruTries% LSS 90 goto Wait\r\n" +
            "del \"" + escaped(pif) + "\"\r\n" +
@@ -69,6 +109,7 @@ TEST_F(DeleteSelfTest, WritesTheBatchTextByteForByte) {
     const std::string pif = m_temp + "Kobaru_ScreenSaver_2014_Cleaner.pif";
     EXPECT_EQ(ExpectedBatch(kInstalledPath, pif, batch), ReadFile(batch));
     EXPECT_FALSE(fs::exists(pif));
+    EXPECT_TRUE(BatchNamesEveryProgramByItsFullPath(m_temp));
 }
 
 // cmd reads the batch in the OEM code page and expands "%": the paths must
@@ -139,7 +180,7 @@ TEST_F(DeleteSelfTest, BaseNameIsTheLastPathPartCutBeforeItsLastDot) {
         EXPECT_NE(std::string::npos, text.find("\r\ndel \"" + m_temp + c.base + ".pif\"\r\n"));
         EXPECT_EQ("\r\ndel \"" + batch + "\"", text.substr(text.rfind("\r\n")));
         ASSERT_EQ(1u, fakewin::Get().createdProcesses.size());
-        EXPECT_EQ("\"" + batch + "\"", fakewin::Get().createdProcesses[0].commandLine);
+        EXPECT_EQ(CmdLine(batch), fakewin::Get().createdProcesses[0].commandLine);
         fs::remove(batch);
     }
 }
@@ -148,9 +189,11 @@ TEST_F(DeleteSelfTest, StartsTheBatchHiddenSuspendedAtIdlePriority) {
     DeleteSelf();
     ASSERT_EQ(1u, fakewin::Get().createdProcesses.size());
     const fakewin::CreateProcessCall& call = fakewin::Get().createdProcesses[0];
-    EXPECT_FALSE(call.applicationName);
-    // Quoted, so that no prefix before a blank is taken for a program.
-    EXPECT_EQ("\"" + m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat\"", call.commandLine);
+    // The system's interpreter by its full path, never looked up through
+    // COMSPEC, PATH or the current folder; the batch quoted within the
+    // quotes that /c strips.
+    EXPECT_EQ(kCmd, call.applicationName);
+    EXPECT_EQ(CmdLine(m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat"), call.commandLine);
     EXPECT_FALSE(call.processAttributes || call.threadAttributes || call.environment);
     EXPECT_FALSE(call.currentDirectory);
     EXPECT_EQ(FALSE, call.inheritHandles);
@@ -166,7 +209,8 @@ TEST_F(DeleteSelfTest, StartsTheBatchHiddenSuspendedAtIdlePriority) {
     // The batch's thread is lowered before it runs and ours raised; both
     // handles are closed, thread first.
     EXPECT_EQ((std::vector<std::string>{
-                  "CreateProcessA(null, \"\"" + m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat\"\", 0x44)",
+                  "CreateProcessA(\"" + kCmd + "\", \"" +
+                      CmdLine(m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat") + "\", 0x44)",
                   "SetThreadPriority(0x4004, -15)",
                   "GetCurrentThread()",
                   "SetThreadPriority(0xfffffffffffffffe, 15)",
@@ -184,7 +228,8 @@ TEST_F(DeleteSelfTest, AFailedStartUsesNoHandlesAndRemovesTheBatch) {
     fakewin::Get().deleteHostFiles = true;
     DeleteSelf();
     const std::string batch = m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat";
-    EXPECT_EQ((std::vector<std::string>{"CreateProcessA(null, \"\"" + batch + "\"\", 0x44)",
+    EXPECT_EQ((std::vector<std::string>{"CreateProcessA(\"" + kCmd + "\", \"" + CmdLine(batch) +
+                                            "\", 0x44)",
                                         "DeleteFileA(\"" + batch + "\")"}),
               CallsFromProcessStart());
     EXPECT_FALSE(fs::exists(m_temp + "Kobaru_ScreenSaver_2014_Cleaner.bat"));
@@ -194,6 +239,37 @@ TEST_F(DeleteSelfTest, WithoutABatchFileNothingIsStarted) {
     fakewin::Get().tempPath = m_temp + "missing/";
     DeleteSelf();
     EXPECT_TRUE(fakewin::Get().createdProcesses.empty());
+}
+
+// The interpreter and the programs of the batch come from the system
+// directory alone; without it nothing is written or started. cmd expands
+// "%NAME%" in its command line, where no escape holds: a batch path with a
+// pair of "%" is not run, a lone one is.
+TEST_F(DeleteSelfTest, WithoutTheSystemDirectoryOrWithAPairOfPercentsNothingIsStarted) {
+    const struct {
+        const char* name;
+        std::string temp;
+        std::optional<UINT> systemDirectoryResult;
+        bool started;
+    } cases[] = {
+        {"no system directory", m_temp, 0u, false},
+        {"system directory too long", m_temp, 300u, false},
+        {"a lone %", m_temp + "100%/", std::nullopt, true},
+        {"a pair of %", m_temp + "%OS%/", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakewin::Reset();
+        fakewin::Get().deleteHostFiles = true;
+        fakewin::Get().modulePath = kInstalledPath;
+        fs::create_directories(c.temp);
+        fakewin::Get().tempPath = c.temp;
+        fakewin::Get().systemDirectoryResult = c.systemDirectoryResult;
+        DeleteSelf();
+        EXPECT_EQ(c.started, BatchNamesEveryProgramByItsFullPath(c.temp));
+        EXPECT_EQ(c.started ? 1u : 0u, fakewin::Get().createdProcesses.size());
+        EXPECT_EQ(c.started, fs::exists(c.temp + "Kobaru_ScreenSaver_2014_Cleaner.bat"));
+    }
 }
 
 // A path cut to its buffer could name another file for the batch to delete.

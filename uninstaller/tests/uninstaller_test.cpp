@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "fakewin/fakewin.h"
+#include "final_path.h"
+#include "tamarin/pack_file.h"
 #include "tamarin/extract.h"
 #include "tamarin_writer/writer.h"
 #include "test_support.h"
@@ -55,7 +57,7 @@ protected:
         fakewin::Get().programsFolder = kPrograms;
         UseTempDir(uninstaller_test::TempDirWithSeparator("temp"));
         // The cleaner's copy must be in place while it runs.
-        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
+        WatchStarts();
         Package({Entry(kCleaner, "cleaner bytes")});
     }
 
@@ -70,12 +72,25 @@ protected:
         fakewin::Get().tempPath = dir;
     }
 
+    // The cleaner's starts, through the shell or directly (not the batch's
+    // interpreter).
+    void WatchStarts() {
+        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) {
+            Started(info.lpFile);
+        };
+        fakewin::Get().onCreateProcess = [this](const char* application) {
+            if (application && std::string(application).find(kCleaner) != std::string::npos) {
+                Started(application);
+            }
+        };
+    }
+
     // The copy's bytes and how it is held open while the cleaner starts.
-    void Started(const SHELLEXECUTEINFOA& info) {
-        m_startedCopy = ReadFile(fakewin::Get().elevated ? HostPath(info.lpFile) : info.lpFile);
+    void Started(const std::string& path) {
+        m_startedCopy = ReadFile(HostPath(path));
         m_heldModes.clear();
         for (const auto& open : fakewin::Get().openFiles) {
-            if (open.second.path == HostPath(info.lpFile)) {
+            if (open.second.path == HostPath(path)) {
                 m_heldModes.emplace_back(open.second.access, open.second.share);
             }
         }
@@ -99,15 +114,15 @@ protected:
         fakewin::Get().deleteHostFiles = true;
         fakewin::Get().tempPath = m_temp;
         fakewin::Get().modulePath = "uninstaller.exe";
-        fakewin::Get().onShellExecute = [this](const SHELLEXECUTEINFOA& info) { Started(info); };
+        WatchStarts();
     }
 
     // Elevated, with a Windows folder of the test's own whose Temp exists
     // when asked for.
     void Elevate(bool withTemp = true) {
         fakewin::Get().elevated = true;
-        fakewin::Get().windowsDirectory = fs::absolute("win").string();
-        if (withTemp) fs::create_directories("win/Temp");
+        fakewin::Get().windowsDirectory = "C:\\Windows";
+        if (withTemp) fs::create_directories("C:/Windows/Temp");
     }
 
     int Run() { return WinMain(nullptr, nullptr, const_cast<LPSTR>("/x"), 1); }
@@ -139,7 +154,17 @@ protected:
     }
 
     std::string CopyPath() const { return m_temp + kCleaner; }
-    bool SelfDeletionStarted() const { return !fakewin::Get().createdProcesses.empty(); }
+    // The deletion batch's interpreter was started.
+    static bool SelfDeletionStarted() { return BatchStart() != nullptr; }
+    static const fakewin::CreateProcessCall* BatchStart() {
+        for (const auto& call : fakewin::Get().createdProcesses) {
+            if (call.applicationName && call.applicationName->size() >= 8 &&
+                call.applicationName->compare(call.applicationName->size() - 8, 8, "\\cmd.exe") == 0) {
+                return &call;
+            }
+        }
+        return nullptr;
+    }
 
     std::string m_temp;
     std::string m_startedCopy;
@@ -147,6 +172,13 @@ protected:
 };
 
 const std::vector<std::pair<DWORD, DWORD>> kHeldForReading = {{GENERIC_READ, FILE_SHARE_READ}};
+const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
+
+// Another process's handle on path, with this access, sharing everything.
+void HeldByAnotherProcess(const std::string& path, DWORD access) {
+    fakewin::Get().openFiles[kOtherProcess] = {
+        path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, -1};
+}
 
 TEST_F(UninstallerTest, FullRunRemovesEverythingAndReportsCompletion) {
     EXPECT_EQ(0, Run());
@@ -196,17 +228,22 @@ TEST_F(UninstallerTest, StepsRunInOrder) {
         "GetModuleHandleA", "GetProcAddress", "SetDefaultDllDirectories", "GetVersionExA",
         "GetModuleFileNameA", "CreateFileA", "GetSystemDirectoryA", "GetModuleHandleA",
         "GetProcAddress", "LoadLibraryExA", "GetProcAddress", "WinVerifyTrust", "WinVerifyTrust",
-        "FreeLibrary", "GetCurrentProcess", "OpenProcessToken", "GetTokenInformation",
-        "CloseHandle", "GetTempPathA", "RegCreateKeyExA", "RegQueryValueExA",
-        "GetSystemDirectoryA", "GetSystemWow64DirectoryA", "RegSetValueExA", "RegCloseKey",
-        "DeleteFileA", "CreateFileA", "WriteFile", "CreateFileA", "CloseHandle", "CreateFileA",
-        "CloseHandle", "ReadFile", "ReadFile", "ShellExecuteExA", "WaitForSingleObject",
-        "CloseHandle", "CloseHandle", "DeleteFileA", "GetSystemDirectoryA", "GetFileAttributesA"};
+        "FreeLibrary", "GetModuleHandleA", "GetProcAddress", "GetFinalPathNameByHandleA",
+        "GetCurrentProcess", "OpenProcessToken", "GetTokenInformation", "CloseHandle",
+        "GetTempPathA", "RegCreateKeyExA", "RegQueryValueExA", "GetSystemDirectoryA",
+        "GetSystemWow64DirectoryA", "RegCloseKey", "DeleteFileA", "CreateFileA", "WriteFile",
+        "CreateFileA", "CloseHandle", "CreateFileA", "CloseHandle", "ReadFile", "ReadFile",
+        "GetModuleHandleA", "GetProcAddress", "GetFinalPathNameByHandleA", "ShellExecuteExA",
+        "WaitForSingleObject", "CloseHandle", "CloseHandle", "DeleteFileA",
+        "GetSystemDirectoryA", "GetFileAttributesA", "GetFileAttributesA", "GetFileAttributesA",
+        // The setting only once the screen saver and the temporaries are gone.
+        "RegCreateKeyExA", "RegQueryValueExA", "RegSetValueExA", "RegCloseKey"};
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.push_back("DeleteFileA");
     expected.insert(expected.end(), lookup.begin(), lookup.end());
     expected.insert(expected.end(), {"RemoveDirectoryA", "MessageBoxA", "GetModuleFileNameA",
-                                     "GetTempPathA", "CreateFileA", "WriteFile", "CloseHandle",
+                                     "GetTempPathA", "GetSystemDirectoryA", "CreateFileA",
+                                     "WriteFile", "CloseHandle",
                                      "CreateProcessA", "SetThreadPriority",
                                      "GetCurrentThread", "SetThreadPriority", "GetCurrentProcess",
                                      "SetPriorityClass", "ResumeThread", "CloseHandle",
@@ -244,8 +281,18 @@ TEST_F(UninstallerTest, ADamagedSignedFileChangesNothingAndEveryOtherOutcomeGoes
         {"CERT_E_UNTRUSTEDROOT", [] { fakewin::Get().trustResult = 0x800B0109u; }, false},
         {"no wintrust", [] { fakewin::Get().wintrustMissing = true; }, false},
         {"TRUST_E_BAD_DIGEST", [] { fakewin::Get().trustResult = 0x80096010u; }, true},
-        {"held for writing", [] { fakewin::Get().createFileError = ERROR_SHARING_VIOLATION; },
+        // Another process has the own file open for writing or deleting,
+        // sharing everything: only the share mode of this open refuses it.
+        {"held for writing", [] { HeldByAnotherProcess("uninstaller.exe", GENERIC_WRITE); },
          true},
+        {"held for deleting", [] { HeldByAnotherProcess("uninstaller.exe", DELETE); }, true},
+        {"final path unknown",
+         [] { fakewin::Get().finalPathResults["uninstaller.exe"] = 0; }, true},
+        {"final path too long",
+         [] { fakewin::Get().finalPathResults["uninstaller.exe"] = 400; }, true},
+        // Before Vista: the path as given.
+        {"no GetFinalPathNameByHandleA", [] { fakewin::Get().hasGetFinalPathName = false; },
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -253,6 +300,7 @@ TEST_F(UninstallerTest, ADamagedSignedFileChangesNothingAndEveryOtherOutcomeGoes
         Elevate();
         c.arrange();
         EXPECT_EQ(0, Run());
+        fakewin::Get().openFiles.erase(kOtherProcess);
         if (c.stops) {
             EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
             EXPECT_FALSE(Called("OpenProcessToken") || Called("CreateDirectoryA") ||
@@ -304,12 +352,13 @@ TEST_F(UninstallerTest, OnlyWindowsNtIsSupported) {
 
 TEST_F(UninstallerTest, RegistryFailuresAreSilentAndTheRunGoesOn) {
     fakewin::Get().createKeyStatus = 5;  // ERROR_ACCESS_DENIED
-    EXPECT_TRUE(ResetScreenSaverSetting());
+    const std::string ours = *fakewin::Get().screenSaver;
+    EXPECT_TRUE(ResetScreenSaverSetting(ours));
     EXPECT_FALSE(Called("RegSetValueExA") || Called("RegCloseKey"));
 
     fakewin::Get().createKeyStatus = 0;
     fakewin::Get().setValueStatus = 5;
-    EXPECT_TRUE(ResetScreenSaverSetting());
+    EXPECT_TRUE(ResetScreenSaverSetting(ours));
     EXPECT_EQ(0, fakewin::Get().openKeys);
 
     fakewin::Get().calls.clear();
@@ -322,7 +371,8 @@ TEST_F(UninstallerTest, AFailedExtractionEndsTheRunAfterItsOwnMessage) {
     tamarin_test::WriteFile("uninstaller.exe", "MZ without an archive");
     EXPECT_EQ(0, Run());
     EXPECT_EQ((BoxList{{kBrokenInstallerText, kTitle, 0u}}), Boxes());
-    EXPECT_EQ(1u, fakewin::Get().registryWrites.size());
+    // The screen saver stays, and so does the setting that names it.
+    EXPECT_EQ(0u, fakewin::Get().registryWrites.size());
     EXPECT_FALSE(Called("ShellExecuteExA") || Called("SHGetMalloc"));
     EXPECT_FALSE(fs::exists(CopyPath()));
     EXPECT_FALSE(SelfDeletionStarted());
@@ -374,6 +424,185 @@ TEST_F(UninstallerTest, AScreenSaverThatStaysStopsTheRunWithAnError) {
         EXPECT_EQ((BoxList{{kNotRemoved, kErrorTitle, 0x51000u}}), Boxes());
         EXPECT_EQ((std::vector<std::string>{CopyPath(), CopyPath()}), fakewin::Get().deletedFiles);
         EXPECT_FALSE(Called("SHGetMalloc") || Called("RemoveDirectoryA") || SelfDeletionStarted());
+    }
+}
+
+// The setting is decided on before the cleaner runs and cleared only once
+// the screen saver and the installer's temporaries are gone: a refused
+// consent prompt, a failed cleaner or extraction leave the user's choice,
+// and so does a choice made meanwhile.
+TEST_F(UninstallerTest, TheSettingIsClearedOnlyOnceTheScreenSaverIsGone) {
+    const std::string ours = *fakewin::Get().screenSaver;
+    const std::string other = "C:\\Windows\\system32\\Mystify.scr";
+    const std::string system = "C:\\Windows\\system32\\";
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string box;
+        std::string setting;  // afterwards
+    } cases[] = {
+        {"full run", [] {}, kCompleted, ""},
+        {"consent refused", [] { fakewin::Get().shellExecuteFails = true; }, kCannotStart, ours},
+        {"no process handle", [] { fakewin::Get().startedProcess = nullptr; }, kNoHandle, ours},
+        // Host files named as the program forms the paths.
+        {"screen saver stays",
+         [&] { tamarin_test::WriteFile(system + "Kobaru_Senryu_2014.scr", "locked"); },
+         kNotRemoved, ours},
+        {"the screen saver's temporary stays",
+         [&] { tamarin_test::WriteFile(system + "Kobaru_Senryu_2014.sc~", "part"); },
+         kNotRemoved, ours},
+        {"the uninstaller's temporary stays",
+         [&] { tamarin_test::WriteFile(system + "Kobaru_ScreenSaver_2014_Cleaner.ex~", "part"); },
+         kNotRemoved, ours},
+        {"chosen anew while the cleaner ran",
+         [&] {
+             fakewin::Get().onShellExecute = [&](const SHELLEXECUTEINFOA&) {
+                 fakewin::Get().screenSaver = other;
+             };
+         },
+         kCompleted, other},
+        // Last: the library keeps what it found of the program's archive.
+        {"no archive", [] { tamarin_test::WriteFile("uninstaller.exe", "MZ only"); },
+         kBrokenInstallerText, ours},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        ASSERT_EQ(1u, fakewin::Get().messageBoxes.size());
+        EXPECT_EQ(c.box, fakewin::Get().messageBoxes[0].text);
+        EXPECT_EQ(c.setting, fakewin::Get().screenSaver.value_or("(absent)"));
+        EXPECT_EQ(c.setting.empty() ? 1u : 0u, fakewin::Get().registryWrites.size());
+        for (const char* name : {"Kobaru_Senryu_2014.scr", "Kobaru_Senryu_2014.sc~",
+                                 "Kobaru_ScreenSaver_2014_Cleaner.ex~"}) {
+            fs::remove(system + name);
+        }
+    }
+}
+
+// Not elevated, the copy in the user's TEMP is started by the final path of
+// the handle that holds it: a TEMP reached through a link that is pointed
+// elsewhere after the read-back still starts the file that was read back.
+// Where the final path cannot be had, nothing is started.
+TEST_F(UninstallerTest, NotElevatedTheCopyIsStartedByItsFinalPath) {
+    const std::string link = "C:\\Link\\";
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        std::string started;  // empty: no start
+    } cases[] = {
+        {"TEMP retargeted after the read-back", [] {}, "C:\\Real\\" + std::string(kCleaner)},
+        {"UNC",
+         [&] {
+             fakewin::Get().finalPaths[link + kCleaner] =
+                 "\\\\?\\UNC\\srv\\share\\" + std::string(kCleaner);
+         },
+         "\\\\srv\\share\\" + std::string(kCleaner)},
+        {"no GetFinalPathNameByHandleA (XP)", [] { fakewin::Get().hasGetFinalPathName = false; },
+         link + kCleaner},
+        {"final path unknown", [&] { fakewin::Get().finalPathResults[link + kCleaner] = 0; }, ""},
+        {"final path too long", [&] { fakewin::Get().finalPathResults[link + kCleaner] = 400; },
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetStandIn();
+        fs::remove_all("C:");
+        fs::create_directories("C:/Real");
+        fs::create_directories("C:/Other");
+        fs::create_directory_symlink("Real", "C:/Link");
+        UseTempDir(link);
+        // Once the copy is held, TEMP's link is pointed at a planted file.
+        fakewin::Get().onCreateFile = [](const std::string& path, DWORD access, DWORD share) {
+            if (access != GENERIC_READ || share != FILE_SHARE_READ ||
+                path.find(kCleaner) == std::string::npos) {
+                return;
+            }
+            fs::remove("C:/Link");
+            fs::create_directory_symlink("Other", "C:/Link");
+            tamarin_test::WriteFile(std::string("C:/Other/") + kCleaner, "planted");
+        };
+        c.arrange();
+        EXPECT_EQ(0, Run());
+        if (c.started.empty()) {
+            EXPECT_EQ((BoxList{{kCannotStart, kErrorTitle, 0x51000u}}), Boxes());
+            EXPECT_FALSE(Called("ShellExecuteExA"));
+        } else {
+            ASSERT_EQ(1u, fakewin::Get().shellExecutes.size());
+            EXPECT_EQ(c.started, fakewin::Get().shellExecutes[0].file);
+            // Through the shell, for the consent prompt; CreateProcessA only
+            // for the batch's interpreter.
+            for (const auto& call : fakewin::Get().createdProcesses) {
+                EXPECT_EQ(std::string::npos, call.applicationName.value_or("").find(kCleaner));
+            }
+        }
+        if (c.started.rfind("C:\\Real", 0) == 0) {
+            EXPECT_EQ("cleaner bytes", m_startedCopy);
+            EXPECT_EQ(c.started, fakewin::Get().deletedFiles.at(1));
+        }
+        // The copy that was read back is deleted by the path it was started
+        // by; without a final path only the path as given is known, which
+        // now names the planted file (the stand-in cannot reach the UNC one).
+        EXPECT_EQ(c.started.rfind("C:\\Real", 0) != 0,
+                  fs::exists(std::string("C:/Real/") + kCleaner));
+    }
+}
+
+// The own file is checked through the handle that stays open, and its
+// archive is read by that handle's final path: a launch path through a
+// link pointed elsewhere after the check still reads the checked file.
+TEST_F(UninstallerTest, TheCleanerIsReadFromTheFileThatWasChecked) {
+    fs::create_directories("R");
+    fs::create_directories("O");
+    tamarin_test::WritePackaged("R/uninstaller.exe", {Entry(kCleaner, "cleaner bytes")});
+    tamarin_test::WritePackaged("O/uninstaller.exe", {Entry(kCleaner, "planted cleaner")});
+    fs::create_directory_symlink("R", "L");
+    fakewin::Get().modulePath = "L/uninstaller.exe";
+    fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD) {
+        if (path != "L/uninstaller.exe") return;
+        fs::remove("L");
+        fs::create_directory_symlink("O", "L");
+    };
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+    EXPECT_EQ(fs::canonical("R/uninstaller.exe").string(), tamarin::g_rootArchivePath);
+    EXPECT_EQ("cleaner bytes", m_startedCopy);
+}
+
+// The final path's forms: a drive path loses "\\?\", a UNC path gets back
+// "\\server"; any other form stays. A failure or a path that does not fit
+// gives nothing, a system without the function the path as given.
+TEST_F(UninstallerTest, FinalPathForms) {
+    const std::string fits = "C:\\" + std::string(MAX_PATH - 4, 'f');
+    const struct {
+        std::optional<std::string> scripted;
+        std::optional<DWORD> result;
+        bool hasFunction;
+        std::string expected;
+    } cases[] = {
+        {"\\\\?\\C:\\a\\b.exe", std::nullopt, true, "C:\\a\\b.exe"},
+        {"\\\\?\\z:\\b.exe", std::nullopt, true, "z:\\b.exe"},
+        {"\\\\?\\UNC\\srv\\sh\\b.exe", std::nullopt, true, "\\\\srv\\sh\\b.exe"},
+        {"\\\\?\\Volume{1}\\b.exe", std::nullopt, true, "\\\\?\\Volume{1}\\b.exe"},
+        {"\\\\?\\C:", std::nullopt, true, "\\\\?\\C:"},
+        {"\\\\?\\" + fits, std::nullopt, true, fits},
+        {"\\\\?\\" + fits + "f", std::nullopt, true, ""},
+        {std::nullopt, 0u, true, ""},
+        {std::nullopt, 600u, true, ""},
+        {std::nullopt, std::nullopt, false, "given.exe"},
+    };
+    tamarin_test::WriteFile("given.exe", "x");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scripted.value_or("-"));
+        fakewin::Reset();
+        if (c.scripted) fakewin::Get().finalPaths["given.exe"] = *c.scripted;
+        if (c.result) fakewin::Get().finalPathResults["given.exe"] = *c.result;
+        fakewin::Get().hasGetFinalPathName = c.hasFunction;
+        const HANDLE file = CreateFileA("given.exe", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_EQ(c.expected, GetFinalPath(file, "given.exe"));
+        CloseHandle(file);
     }
 }
 
@@ -451,12 +680,24 @@ TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn
     const std::string folder = made[0].first;
     const std::string temp = fakewin::Get().windowsDirectory + "\\Temp\\";
     EXPECT_EQ(temp, folder.substr(0, temp.size()));
-    EXPECT_EQ("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", made[0].second);
+    // Owned by the Administrators, never by the user who made it.
+    EXPECT_EQ("O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", made[0].second);
     EXPECT_EQ(0, fakewin::Get().liveDescriptors);
     EXPECT_FALSE(Called("GetTempPathA"));
 
-    ASSERT_EQ(1u, fakewin::Get().shellExecutes.size());
-    EXPECT_EQ(folder + "\\" + kCleaner, fakewin::Get().shellExecutes[0].file);
+    // Started directly, by its full path, in its folder: the shell and the
+    // user's class keys are left out.
+    EXPECT_FALSE(Called("ShellExecuteExA"));
+    ASSERT_EQ(2u, fakewin::Get().createdProcesses.size());
+    const fakewin::CreateProcessCall& cleaner = fakewin::Get().createdProcesses[0];
+    const std::string copy = folder + "\\" + kCleaner;
+    EXPECT_EQ(copy, cleaner.applicationName);
+    EXPECT_EQ("\"" + copy + "\"", cleaner.commandLine);
+    EXPECT_EQ(folder + "\\", cleaner.currentDirectory);
+    EXPECT_FALSE(cleaner.processAttributes || cleaner.threadAttributes || cleaner.environment ||
+                 cleaner.inheritHandles);
+    EXPECT_EQ(0u, cleaner.creationFlags);
+    EXPECT_TRUE(Called("WaitForSingleObject"));
     EXPECT_EQ("cleaner bytes", m_startedCopy);
     EXPECT_EQ(kHeldForReading, m_heldModes);
     // Made new (1), or opened where this run made it (3); never replaced (2).
@@ -476,13 +717,21 @@ TEST_F(UninstallerTest, ElevatedTheCopyAndTheBatchGoToAProtectedFolderOfTheirOwn
     EXPECT_EQ(std::vector<std::string>{"uninstaller.bat"}, left);
     const std::string batch = ReadFile(HostPath(folder) + "/uninstaller.bat");
     const std::string remove = "rmdir /s /q \"" + folder + "\" 2>nul";
-    const std::string last = "\r\nstart \"\" /b cmd /s /c \"ping -n 2 127.0.0.1 >nul & " + remove +
-                             " & ping -n 4 127.0.0.1 >nul & " + remove + "\"";
+    // The second interpreter and its pauses by their full paths too.
+    const std::string system = fakewin::Get().systemDirectory;
+    const std::string ping = "\"" + system + "\\PING.EXE\"";
+    const std::string last = "\r\nstart \"\" /b \"" + system +
+                             "\\cmd.exe\" /d /e:on /v:off /s /c \"" + ping +
+                             " -n 2 127.0.0.1 >nul & " + remove + " & " + ping +
+                             " -n 4 127.0.0.1 >nul & " + remove + "\"";
     EXPECT_EQ(last, batch.substr(batch.size() - std::min(batch.size(), last.size())));
     EXPECT_EQ(std::vector<std::string>{kFolder}, fakewin::Get().removedDirectories);
-    // There cmd finds ping and cmd in the system directory first.
-    EXPECT_EQ(fakewin::Get().systemDirectory,
-              fakewin::Get().createdProcesses.at(0).currentDirectory);
+    // The batch runs out of the folder it removes.
+    ASSERT_TRUE(BatchStart());
+    EXPECT_EQ(system, BatchStart()->currentDirectory);
+    EXPECT_EQ("\"" + system + "\\cmd.exe\" /d /e:on /v:off /c \"\"" + folder +
+                  "\\uninstaller.bat\"\"",
+              BatchStart()->commandLine);
     EXPECT_EQ(0, fakewin::Get().openTokens);
 }
 
@@ -512,10 +761,18 @@ TEST_F(UninstallerTest, ElevatedWaysOutLeaveNothingBehind) {
         std::function<void()> arrange;
         std::string box;
     } cases[] = {
-        {"start failed", [] { fakewin::Get().shellExecuteFails = true; }, kCannotStart},
-        {"no process handle", [] { fakewin::Get().startedProcess = nullptr; }, kNoHandle},
+        // Elevated, the cleaner is started without the shell: whatever the
+        // shell would do, a failed CreateProcessA is a failed start.
+        {"start failed", [] { fakewin::Get().createProcessFails = true; }, kCannotStart},
         {"screen saver stays", [] { fakewin::Get().systemDirectoryResult = 0u; }, kNotRemoved},
-        {"batch not started", [] { fakewin::Get().createProcessFails = true; }, kCompleted},
+        // The cleaner starts; the batch's interpreter then does not.
+        {"batch not started",
+         [] {
+             fakewin::Get().onCreateProcess = [](const char*) {
+                 fakewin::Get().createProcessFails = true;
+             };
+         },
+         kCompleted},
         {"copy changed between handles",
          [] {
              fakewin::Get().onCreateFile = [](const std::string& path, DWORD, DWORD share) {
@@ -539,7 +796,7 @@ TEST_F(UninstallerTest, ElevatedWaysOutLeaveNothingBehind) {
         ASSERT_EQ(1u, fakewin::Get().messageBoxes.size());
         EXPECT_EQ(c.box, fakewin::Get().messageBoxes[0].text);
         EXPECT_EQ(1u, fakewin::Get().createdDirectories.size());
-        EXPECT_TRUE(fs::is_empty("win/Temp"));
+        EXPECT_TRUE(fs::is_empty("C:/Windows/Temp"));
         EXPECT_TRUE(fakewin::Get().openFiles.empty());
     }
 }
@@ -556,6 +813,23 @@ TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
          [] { fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS; }, 16},
         {"no Windows folder", [] { fakewin::Get().windowsDirectoryResult = 0u; }, 0},
         {"a \"%\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "%OS%"; }, 0},
+        // Each byte that the batch's interpreter could take for an operator.
+        {"a \"&\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "&x"; }, 0},
+        {"a \"^\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "^"; }, 0},
+        {"a \"|\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "|x"; }, 0},
+        {"a \"<\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "<x"; }, 0},
+        {"a \">\" in the Windows folder", [] { fakewin::Get().windowsDirectory += ">x"; }, 0},
+        {"a \"(\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "(x"; }, 0},
+        {"a \")\" in the Windows folder", [] { fakewin::Get().windowsDirectory += ")"; }, 0},
+        {"a \"!\" in the Windows folder", [] { fakewin::Get().windowsDirectory += "!x!"; }, 0},
+        {"a \",\" in the Windows folder", [] { fakewin::Get().windowsDirectory += ",x"; }, 0},
+        {"a lone Shift-JIS lead byte", [] { fakewin::Get().windowsDirectory += "\x83"; }, 0},
+        {"a half-width katakana", [] { fakewin::Get().windowsDirectory += "\xB1"; }, 0},
+        {"a \"&\" in the system directory",
+         [] { fakewin::Get().systemDirectory = "C:\\Windows\\a&b"; }, 0},
+        // No guessable names instead.
+        {"no RtlGenRandom", [] { fakewin::Get().hasRtlGenRandom = false; }, 0},
+        {"RtlGenRandom fails", [] { fakewin::Get().rtlGenRandomFails = true; }, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -573,11 +847,48 @@ TEST_F(UninstallerTest, ElevatedWithoutAFolderOfItsOwnTheRunStops) {
         EXPECT_EQ(1u, fakewin::Get().createdFiles.size());
         EXPECT_TRUE(fakewin::Get().openFiles.empty());
         EXPECT_EQ(0, fakewin::Get().liveDescriptors);
-        EXPECT_FALSE(fs::exists("win"));
+        EXPECT_FALSE(fs::exists("C:/Windows"));
     }
 }
 
-const HANDLE kOtherProcess = reinterpret_cast<HANDLE>(0x7000);
+// The folder's name holds 16 hex digits from the system's random generator,
+// fresh for each try; nothing of the process id or the clock. Every byte of
+// the Windows folder is from the safe set: letters, digits, blank, "\", ":",
+// ".", "_", "-" and whole Shift-JIS pairs, whatever their trail byte.
+TEST_F(UninstallerTest, TheOwnFolderHasARandomNameUnderASafeWindowsFolder) {
+    const std::string windows[] = {"C:\\Windows",
+                                   "C:\\Win dows_1.0-x\\" + Cp932("こばる") + "\x83\x7C"};
+    for (const std::string& folder : windows) {
+        SCOPED_TRACE(folder);
+        ResetStandIn();
+        Elevate(false);
+        fakewin::Get().windowsDirectory = folder;
+        fs::create_directories(HostPath(folder) + "/Temp");
+        fakewin::Get().randomBytes = "\x01\x23\x45\x67\x89\xAB\xCD\xEF";
+        EXPECT_EQ(0, Run());
+        EXPECT_EQ((BoxList{{kCompleted, kTitle, 0u}}), Boxes());
+        ASSERT_EQ(1u, fakewin::Get().createdDirectories.size());
+        EXPECT_EQ(folder + "\\Temp\\Kobaru_0123456789ABCDEF",
+                  fakewin::Get().createdDirectories[0].first);
+        EXPECT_FALSE(Called("GetTickCount") || Called("GetCurrentProcessId"));
+        fs::remove_all("C:");
+    }
+
+    ResetStandIn();
+    Elevate();
+    fakewin::Get().createDirectoryError = ERROR_ALREADY_EXISTS;
+    Run();
+    const auto& calls = fakewin::Get().calls;
+    EXPECT_EQ(16, std::count(calls.begin(), calls.end(), "SystemFunction036(8)"));
+    std::vector<std::string> names;
+    for (const auto& made : fakewin::Get().createdDirectories) {
+        EXPECT_EQ(fakewin::Get().windowsDirectory.size() + 29, made.first.size());
+        names.push_back(made.first);
+    }
+    EXPECT_EQ(16u, names.size());
+    EXPECT_EQ("C:\\Windows\\Temp\\Kobaru_A0A1A2A3A4A5A6A7", names.at(0));
+    EXPECT_EQ("C:\\Windows\\Temp\\Kobaru_A8A9AAABACADAEAF", names.at(1));
+}
 
 // The copy is written only as a new file and started only as written.
 TEST_F(UninstallerTest, ACopyThatIsNotOursAloneIsRefused) {
@@ -653,7 +964,11 @@ TEST_F(UninstallerTest, OnlyOurScreenSaverSettingIsCleared) {
         fakewin::Get().shortPaths[ours] = shortOurs;
         fakewin::Get().screenSaver = c.value;
         fakewin::Get().screenSaverType = c.type;
-        EXPECT_FALSE(ResetScreenSaverSetting());
+        std::string seen;
+        EXPECT_EQ(c.cleared, FindOurScreenSaverSetting(seen));
+        if (c.cleared) {
+            EXPECT_FALSE(ResetScreenSaverSetting(seen));
+        }
         EXPECT_EQ(c.cleared ? 1u : 0u, fakewin::Get().registryWrites.size());
         EXPECT_EQ(0, fakewin::Get().openKeys);
     }

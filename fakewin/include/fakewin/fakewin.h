@@ -130,6 +130,11 @@ struct State {
     HANDLE createdProcess = reinterpret_cast<HANDLE>(0x4000);
     HANDLE createdThread = reinterpret_cast<HANDLE>(0x4004);
     std::vector<CreateProcessCall> createdProcesses;
+    // Runs during a successful CreateProcessA, while the started program
+    // would run, with its application name (null when none was given).
+    // Windows opens that image reading and sharing reading and deletion: a
+    // conflicting share mode fails the start with ERROR_SHARING_VIOLATION.
+    std::function<void(const char* application)> onCreateProcess;
     std::vector<HANDLE> closedHandles;
 
     // Code pages of MultiByteToWideChar and WideCharToMultiByte (932, 437,
@@ -207,6 +212,25 @@ struct State {
     DWORD screenSaverType = REG_SZ;
     std::map<std::string, std::string> shortPaths;
     // ---- end of the work folder's state
+
+    // GetFinalPathNameByHandleA, found through GetProcAddress only when
+    // hasGetFinalPathName. For a file opened by a path named in
+    // finalPathResults it writes nothing and returns that value (0: failure;
+    // larger than the buffer: the room it would need); for one named in
+    // finalPaths it gives that path. Else it gives the host path that the
+    // handle's file has now, every symbolic link resolved: below the test's
+    // current folder a path whose first part is a drive ("C:") becomes
+    // "\\?\C:\..." with backslashes, any other stays the host path.
+    bool hasGetFinalPathName = true;
+    std::map<std::string, std::string> finalPaths;
+    std::map<std::string, DWORD> finalPathResults;
+    // RtlGenRandom (advapi32's SystemFunction036), found only when
+    // hasRtlGenRandom; it fails when rtlGenRandomFails. It hands out
+    // randomBytes first, then bytes counting up from 0xA0.
+    bool hasRtlGenRandom = true;
+    bool rtlGenRandomFails = false;
+    std::string randomBytes;
+    unsigned char nextRandomByte = 0xA0;
 };
 
 // The pseudo handles that GetCurrentProcess and GetCurrentThread return.
@@ -215,6 +239,7 @@ inline HANDLE CurrentThread() { return reinterpret_cast<HANDLE>(-2); }
 // The modules that GetModuleHandleA and LoadLibraryExA hand out.
 inline HMODULE Kernel32() { return reinterpret_cast<HMODULE>(0x7000); }
 inline HMODULE Wintrust() { return reinterpret_cast<HMODULE>(0x7100); }
+inline HMODULE Advapi32() { return reinterpret_cast<HMODULE>(0x7300); }
 
 State& Get();
 void Reset();
