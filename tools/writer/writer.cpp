@@ -3,6 +3,10 @@
 // CHeader::Serialize), so the writer and the reader share one encoding.
 #include "tamarin_writer/writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -77,7 +81,7 @@ std::string EncodeIndexBlock(const Archive& archive, const std::vector<uint32_t>
 }
 
 // Everything in front of the entry data: magic and index.
-std::string EncodeHead(const Archive& archive, const std::vector<uint32_t>& offsets,
+std::string EncodeHeadWords(const Archive& archive, const std::vector<uint32_t>& offsets,
                        const std::vector<uint32_t>& sizes, std::vector<Field>* fields) {
     tamarin::CSerializer context;
     context.Stream().Write(kMagics[archive.version], 3);
@@ -134,10 +138,16 @@ const char* VersionName(Version version) {
     return kMagics[version];
 }
 
-bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::string* error) {
+namespace {
+
+// The head (magic and index) for entries of the given sizes, with the field
+// positions, and its length plus the data's. True on failure with a reason.
+bool Layout(const Archive& archive, const std::vector<uint64_t>& dataSizes, uint32_t base, std::string* head,
+            std::vector<Field>* fields, std::string* error) {
     if (archive.version < kPf0 || archive.version > kPf3) return Fail(error, "unknown archive version");
     uint64_t dataTotal = 0;
-    for (const Entry& entry : archive.entries) {
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        const Entry& entry = archive.entries[i];
         if (archive.version == kPf0) {
             if (entry.name.size() >= kPf0NameField) {
                 return Fail(error, "entry name '" + entry.name + "' is " +
@@ -148,7 +158,7 @@ bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::str
                 return Fail(error, "a pf0 entry name cannot hold a zero byte");
             }
         }
-        dataTotal += entry.data.size();
+        dataTotal += dataSizes[i];
         if (dataTotal > kMaxContainer) return Fail(error, "entries exceed 2 GiB");
     }
 
@@ -156,8 +166,8 @@ bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::str
     // with zeros tells where the entry data begin.
     const size_t n = archive.entries.size();
     std::vector<uint32_t> offsets(n, 0), sizes(n, 0);
-    std::vector<Field> fields;
-    const size_t headLength = EncodeHead(archive, offsets, sizes, &fields).size();
+    std::vector<Field> ignored;
+    const size_t headLength = EncodeHeadWords(archive, offsets, sizes, &ignored).size();
     if (static_cast<uint64_t>(base) + headLength + dataTotal > kMaxContainer) {
         return Fail(error, "container would exceed 2 GiB");
     }
@@ -167,18 +177,37 @@ bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::str
     for (size_t i = 0; i < n; ++i) {
         const Entry& entry = archive.entries[i];
         offsets[i] = entry.storedOffset ? *entry.storedOffset : static_cast<uint32_t>(at);
-        sizes[i] = entry.storedSize ? *entry.storedSize : static_cast<uint32_t>(entry.data.size());
-        at += entry.data.size();
+        sizes[i] = entry.storedSize ? *entry.storedSize : static_cast<uint32_t>(dataSizes[i]);
+        at += dataSizes[i];
     }
-    fields.clear();
+    *head = EncodeHeadWords(archive, offsets, sizes, fields);
+    return false;
+}
+
+}  // namespace
+
+bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::string* error) {
+    std::vector<uint64_t> dataSizes;
+    dataSizes.reserve(archive.entries.size());
+    uint64_t dataTotal = 0;
+    for (const Entry& entry : archive.entries) {
+        dataSizes.push_back(entry.data.size());
+        dataTotal += entry.data.size();
+    }
     Encoded result;
-    result.bytes = EncodeHead(archive, offsets, sizes, &fields);
-    result.bytes.reserve(headLength + dataTotal);
+    if (Layout(archive, dataSizes, base, &result.bytes, &result.fields, error)) return true;
+    result.bytes.reserve(result.bytes.size() + dataTotal);
     for (const Entry& entry : archive.entries) result.bytes += entry.data;
-    result.fields = std::move(fields);
     result.start = 0;
     *out = std::move(result);
     return false;
+}
+
+bool EncodeHead(const Archive& archive, const std::vector<uint64_t>& sizes, uint32_t base, std::string* head,
+                std::string* error) {
+    if (sizes.size() != archive.entries.size()) return Fail(error, "one size per entry needed");
+    std::vector<Field> fields;
+    return Layout(archive, sizes, base, head, &fields, error);
 }
 
 bool CarriesArchive(const std::string& image) {
@@ -232,38 +261,66 @@ std::string VolumeName(const std::string& path, unsigned index) {
     return path + suffix;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    fs::path temp = target;
-    temp.replace_filename("." + target.filename().string() + ".partial");
-    // Messages name path, never the temporary file the user did not ask for.
-    FILE* stream = std::fopen(temp.string().c_str(), "wb");
-    if (stream == nullptr) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() &&
-                         std::fflush(stream) == 0;
-    const int writeError = errno;
-    const bool closed = std::fclose(stream) == 0;
-    if (!written || !closed) {
-        const int reason = written ? errno : writeError;
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return Fail(error, "cannot write " + path + ": " + std::strerror(reason));
-    }
-    std::error_code ec;
-    // Keep the mode of a file that is being replaced (an executable stays one).
-    const fs::file_status old = fs::status(target, ec);
-    if (!ec && fs::is_regular_file(old)) {
-        fs::permissions(temp, old.permissions(), ec);
-    }
-    ec.clear();
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return Fail(error, "cannot replace " + path + ": " + ec.message());
+AtomicFile::~AtomicFile() { Discard(); }
+
+void AtomicFile::Discard() {
+    if (m_fd >= 0) ::close(m_fd);
+    if (!m_temp.empty()) ::unlink(m_temp.c_str());
+    m_fd = -1;
+    m_temp.clear();
+}
+
+bool AtomicFile::Open(const std::string& path, std::string* error) {
+    Discard();
+    m_path = path;
+    const size_t slash = path.rfind('/');
+    const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    const std::string temp = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".partial";
+    m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (m_fd < 0) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
+    m_temp = temp;
+    return false;
+}
+
+bool AtomicFile::Write(const void* bytes, size_t length, std::string* error) {
+    const char* p = static_cast<const char*>(bytes);
+    while (length > 0) {
+        const ssize_t done = ::write(m_fd, p, length);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            const int reason = done < 0 ? errno : ENOSPC;
+            Discard();
+            return Fail(error, "cannot write " + m_path + ": " + std::strerror(reason));
+        }
+        p += done;
+        length -= static_cast<size_t>(done);
     }
     return false;
+}
+
+bool AtomicFile::Commit(std::string* error) {
+    // Keep the mode of a file that is being replaced (an executable stays one).
+    struct stat old;
+    if (::stat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(m_fd, old.st_mode & 07777);
+    const int closed = ::close(m_fd);
+    const int closeError = errno;
+    m_fd = -1;
+    if (closed != 0) {
+        Discard();
+        return Fail(error, "cannot write " + m_path + ": " + std::strerror(closeError));
+    }
+    if (::rename(m_temp.c_str(), m_path.c_str()) != 0) {
+        const int reason = errno;
+        Discard();
+        return Fail(error, "cannot replace " + m_path + ": " + std::strerror(reason));
+    }
+    m_temp.clear();
+    return false;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
+    AtomicFile file;
+    return file.Open(path, error) || file.Write(bytes.data(), bytes.size(), error) || file.Commit(error);
 }
 
 bool SizeOfRegularFile(const std::string& path, uintmax_t* size, std::string* error) {

@@ -1,0 +1,227 @@
+// kobaru-pack extract: checks every target before anything is written, then
+// writes the entries in the order their bytes lie in the archive, each
+// container opened once, each folder made once, each file through a
+// temporary file renamed over its target.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "command.h"
+#include "reading.h"
+
+namespace kobaru_pack {
+
+namespace {
+
+// Where an entry goes below dir: the name split at backslashes where a
+// character begins, each part in the host's encoding. Only called for names
+// NameProblem accepts. True when a part has no host form, with a reason.
+bool EntryPath(const std::string& dir, const std::string& name, const Names& names, std::vector<std::string>* parts,
+               std::string* why) {
+    parts->clear();
+    std::string path = dir;
+    for (const std::string& part : Components(name)) {
+        std::string host;
+        if (names.ToHost(part, &host, why)) return true;
+        if (!path.empty() && path.back() != '/') path += '/';
+        path += host;
+        parts->push_back(path);
+    }
+    return false;
+}
+
+// The temporary file beside a target. Its name holds ':', which no entry
+// name may, so it never meets a file being extracted.
+std::string TemporaryOf(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    const size_t at = slash == std::string::npos ? 0 : slash + 1;
+    return target.substr(0, at) + "." + target.substr(at) + ":partial";
+}
+
+// One file to write.
+struct Target {
+    size_t entry;          // position in the index
+    std::string path;      // below the folder, as printed
+    mode_t keepMode = 0;   // of the file it replaces, 0 when there is none
+};
+
+// Writes one entry through its temporary file. True on failure with a
+// reason that names the target.
+bool WriteEntry(const IndexEntry& entry, const Target& target, ContainerReader& reader, std::string* error) {
+    if (reader.Open(entry.container, error)) return true;
+    const std::string temp = TemporaryOf(target.path);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *error = "cannot create " + target.path + ": " + std::strerror(errno);
+        return true;
+    }
+    bool failed = reader.Read(
+        entry.offset, entry.size,
+        [&](const char* bytes, size_t length, std::string* why) {
+            while (length > 0) {
+                const ssize_t done = ::write(fd, bytes, length);
+                if (done < 0 && errno == EINTR) continue;
+                if (done <= 0) {
+                    *why = "cannot write " + target.path + ": " + std::strerror(done < 0 ? errno : ENOSPC);
+                    return true;
+                }
+                bytes += done;
+                length -= static_cast<size_t>(done);
+            }
+            return false;
+        },
+        error);
+    if (!failed && target.keepMode != 0) ::fchmod(fd, target.keepMode);
+    if (::close(fd) != 0 && !failed) {
+        *error = "cannot write " + target.path + ": " + std::strerror(errno);
+        failed = true;
+    }
+    if (!failed && ::rename(temp.c_str(), target.path.c_str()) != 0) {
+        *error = "cannot replace " + target.path + ": " + std::strerror(errno);
+        failed = true;
+    }
+    if (failed) ::unlink(temp.c_str());
+    return failed;
+}
+
+}  // namespace
+
+int Extract(const Options& options, const Names& names, std::ostream& out, std::ostream& err) {
+    const std::vector<std::string> plain = options.Plain();
+    if (plain.empty()) {
+        err << "kobaru-pack: extract needs an ARCHIVE" << kSeeHelp;
+        return kUsage;
+    }
+    // Relative as given: messages name the path the user wrote.
+    const std::string& dir = options.directory;
+    struct stat status;
+    if (::stat(dir.c_str(), &status) == 0 && !S_ISDIR(status.st_mode)) {
+        err << "kobaru-pack: " << names.ShowHost(dir) << " is not a folder\n";
+        return kFailed;
+    }
+    Index index;
+    if (LoadArchive(plain[0], names, &index, err)) return kFailed;
+    std::unordered_map<std::string, size_t> positions;
+    positions.reserve(index.size());
+    for (size_t i = 0; i < index.size(); ++i) positions.emplace(index[i].name, i);
+
+    std::vector<size_t> wanted;
+    if (plain.size() > 1) {
+        std::vector<bool> chosen(index.size(), false);
+        for (size_t i = 1; i < plain.size(); ++i) {
+            std::string name, why;
+            if (names.ToArchive(WithBackslashes(plain[i]), &name, &why)) {
+                err << "kobaru-pack: entry name '" << names.ShowHost(plain[i]) << "' " << why << "\n";
+                return kFailed;
+            }
+            const auto found = positions.find(name);
+            if (found == positions.end()) {
+                err << "kobaru-pack: no entry '" << names.Show(name) << "' in " << names.ShowHost(plain[0]) << "\n";
+                return kFailed;
+            }
+            if (!chosen[found->second]) wanted.push_back(found->second);
+            chosen[found->second] = true;
+        }
+    } else {
+        for (size_t i = 0; i < index.size(); ++i) wanted.push_back(i);
+    }
+
+    // Every name, span and target is checked before anything is written, so
+    // a damaged archive or a kept file leaves no partial extraction behind.
+    // Folders on disk are looked at once each.
+    std::unordered_map<std::string, bool> fileOnDisk;  // folder part -> a file (not a folder) stands there
+    ContainerSizes sizes;
+    std::vector<Target> targets;
+    targets.reserve(wanted.size());
+    size_t kept = 0;
+    std::string firstKept;
+    std::vector<std::string> parts;
+    for (size_t i : wanted) {
+        const IndexEntry& entry = index[i];
+        if (const char* problem = NameProblem(entry.name)) {
+            err << "kobaru-pack: entry name '" << names.Show(entry.name) << "' " << problem << "; not extracted\n";
+            return kFailed;
+        }
+        std::string error;
+        if (EntryPath(dir, entry.name, names, &parts, &error) || !(error = SpanProblem(entry, sizes, names)).empty()) {
+            err << "kobaru-pack: entry '" << names.Show(entry.name) << "' " << error << "\n";
+            return kFailed;
+        }
+        // An entry below another entry's name, or below a file already on
+        // disk, would stop the extraction halfway.
+        std::string folder = FileAbove(entry.name, [&](const std::string& n) { return positions.count(n) != 0; });
+        for (size_t k = 0; folder.empty() && k + 1 < parts.size(); ++k) {
+            auto known = fileOnDisk.find(parts[k]);
+            if (known == fileOnDisk.end()) {
+                struct stat st;
+                known = fileOnDisk.emplace(parts[k], ::stat(parts[k].c_str(), &st) == 0 && !S_ISDIR(st.st_mode)).first;
+            }
+            if (known->second) {
+                const std::vector<std::string> stored = Components(entry.name);
+                for (size_t j = 0; j <= k; ++j) folder += (j == 0 ? "" : "\\") + stored[j];
+            }
+        }
+        if (!folder.empty()) {
+            err << "kobaru-pack: entry '" << names.Show(entry.name) << "' lies below the file '" << names.Show(folder)
+                << "'; nothing extracted\n";
+            return kFailed;
+        }
+        Target target;
+        target.entry = i;
+        target.path = parts.back();
+        struct stat st;
+        if (::lstat(target.path.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode)) {
+                err << "kobaru-pack: " << names.ShowHost(target.path) << " is a folder; not replaced by an entry\n";
+                return kFailed;
+            }
+            if (!options.force && kept++ == 0) firstKept = target.path;
+            if (S_ISREG(st.st_mode)) target.keepMode = st.st_mode & 07777;
+        }
+        targets.push_back(std::move(target));
+    }
+    if (kept != 0) {
+        err << "kobaru-pack: " << names.ShowHost(firstKept) << " exists";
+        if (kept > 1) err << " (and " << kept - 1 << " more)";
+        err << "; nothing extracted (--force replaces existing files)\n";
+        return kFailed;
+    }
+
+    // Written in the order the bytes lie: one sequential pass per container.
+    std::vector<size_t> byPosition(targets.size());
+    for (size_t i = 0; i < targets.size(); ++i) byPosition[i] = targets[i].entry;
+    std::unordered_map<size_t, size_t> targetOf;
+    targetOf.reserve(targets.size());
+    for (size_t i = 0; i < targets.size(); ++i) targetOf.emplace(targets[i].entry, i);
+    std::unordered_set<std::string> made;
+    ContainerReader reader;
+    for (size_t entryAt : InOffsetOrder(index, byPosition)) {
+        const Target& target = targets[targetOf[entryAt]];
+        const size_t slash = target.path.rfind('/');
+        const std::string parent = slash == std::string::npos ? std::string() : target.path.substr(0, slash);
+        if (!parent.empty() && made.insert(parent).second) {
+            std::error_code ec;
+            std::filesystem::create_directories(parent, ec);
+            if (ec) {
+                err << "kobaru-pack: cannot make folder " << names.ShowHost(parent) << ": " << ec.message() << "\n";
+                return kFailed;
+            }
+        }
+        std::string error;
+        if (WriteEntry(index[entryAt], target, reader, &error)) {
+            err << "kobaru-pack: " << names.ShowHost(error) << "\n";
+            return kFailed;
+        }
+        out << names.ShowHost(target.path) << '\n';
+    }
+    return kOk;
+}
+
+}  // namespace kobaru_pack

@@ -1,0 +1,109 @@
+// Reading archives for list, verify and extract: the index as the reader
+// decodes it, checks made from the index alone, and a sequential reader of
+// entry bytes that opens each container once.
+#ifndef KOBARU_TOOLS_PACK_READING_H_
+#define KOBARU_TOOLS_PACK_READING_H_
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "names.h"
+
+namespace kobaru_pack {
+
+// One entry of an archive's index. container is the file that holds it,
+// spelt from the archive path as given (a volume adds ".NNN").
+struct IndexEntry {
+    std::string name;
+    std::string container;
+    uint32_t offset = 0;
+    uint32_t size = 0;
+};
+
+// Sorted by name.
+typedef std::vector<IndexEntry> Index;
+
+// Checks that path is a readable file whose index lies whole inside it (the
+// reader reads a cut index as zero bytes, which would pass for entries), then
+// decodes the index with the reader, volumes included. True on failure,
+// after a one-line message.
+bool LoadArchive(const std::string& path, const Names& names, Index* index, std::ostream& err);
+
+// The size of each container, looked up once.
+class ContainerSizes {
+public:
+    // True when the container cannot be looked at.
+    bool SizeOf(const std::string& container, uint64_t* size);
+
+private:
+    std::map<std::string, int64_t> m_sizes;  // -1: cannot be looked at
+};
+
+// Why an entry's bytes cannot be read from its container (it lies outside);
+// empty when they can.
+std::string SpanProblem(const IndexEntry& entry, ContainerSizes& sizes, const Names& names);
+
+// Checks every entry from the index alone, without reading an entry: a name
+// that is safe to extract, not below another entry, code page 932 text
+// (unless names are raw), and bytes inside the container. One line per
+// problem on err; the number of problems.
+size_t CheckIndex(const Index& index, const Names& names, std::ostream& err);
+
+// Entry positions in the order their bytes lie: by container, then offset.
+std::vector<size_t> InOffsetOrder(const Index& index, const std::vector<size_t>& positions);
+
+// Reads entries of one container through a window, so entries read in
+// offset order cost one read for many small ones.
+class ContainerReader {
+public:
+    ContainerReader();
+    ~ContainerReader();
+    ContainerReader(const ContainerReader&) = delete;
+    ContainerReader& operator=(const ContainerReader&) = delete;
+
+    // Opens container, unless it is already the open one. True on failure,
+    // with a reason.
+    bool Open(const std::string& container, std::string* error);
+
+    // Hands the bytes [offset, offset + size) to sink in pieces of at most
+    // the window's size; sink returns true to stop (its reason set). True on
+    // failure with a reason.
+    template <typename Sink>
+    bool Read(uint64_t offset, uint64_t size, Sink sink, std::string* error) {
+        const uint64_t end = offset + size;
+        for (uint64_t at = offset; at < end;) {
+            if (at < m_start || at >= m_start + m_length) {
+                if (Fill(at, error)) return true;
+                if (m_length == 0) {
+                    *error = "reads " + std::to_string(at - offset) + " of " + std::to_string(size) + " bytes";
+                    return true;
+                }
+            }
+            const uint64_t piece = std::min<uint64_t>(end, m_start + m_length) - at;
+            if (sink(m_window.data() + (at - m_start), static_cast<size_t>(piece), error)) return true;
+            at += piece;
+        }
+        return false;
+    }
+
+private:
+    bool Fill(uint64_t at, std::string* error);
+
+    std::string m_path;
+    int m_fd = -1;
+    std::vector<char> m_window;
+    uint64_t m_start = 0;
+    uint64_t m_length = 0;
+};
+
+// Bytes moved at a time by every command that copies files: memory stays
+// bounded whatever the size of an entry or input.
+const size_t kChunk = size_t(1) << 20;
+
+}  // namespace kobaru_pack
+
+#endif  // KOBARU_TOOLS_PACK_READING_H_

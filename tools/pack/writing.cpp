@@ -1,0 +1,131 @@
+// An archive written as it is made: the index from the inputs' sizes, then
+// the inputs themselves a chunk at a time.
+#include "writing.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "reading.h"
+#include "tamarin/memory.h"
+
+namespace kobaru_pack {
+
+namespace {
+
+// Copies length bytes of path from position at into file, overlaying the
+// patches. A file that is not exactly that long is not taken half-read.
+// True on failure with a reason.
+bool CopyInto(tamarin_writer::AtomicFile& file, const std::string& path, uint64_t at, uint64_t length,
+              const std::vector<std::pair<uint64_t, std::string> >& patches, std::vector<char>& buffer,
+              bool wholeFile, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot open " + path + ": " + std::strerror(errno);
+        return true;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    for (uint64_t done = 0; done < length;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
+        const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(at + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            *error = "cannot read " + path + ": " + std::strerror(errno);
+            return true;
+        }
+        if (got == 0) {
+            *error = path + " changed size while it was read";
+            return true;
+        }
+        for (const auto& patch : patches) {
+            for (size_t k = 0; k < patch.second.size(); ++k) {
+                const uint64_t p = patch.first + k;
+                if (p >= at + done && p < at + done + static_cast<uint64_t>(got)) {
+                    buffer[static_cast<size_t>(p - at - done)] = patch.second[k];
+                }
+            }
+        }
+        if (file.Write(buffer.data(), static_cast<size_t>(got), error)) return true;
+        done += static_cast<uint64_t>(got);
+    }
+    // A file that grew since it was measured is not taken either.
+    char extra;
+    if (wholeFile && ::pread(fd, &extra, 1, static_cast<off_t>(at + length)) > 0) {
+        *error = path + " changed size while it was read";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool WriteArchive(const std::string& output, const Image* image, bool trailer, const std::vector<Input>& inputs,
+                  tamarin_writer::Version version, const Names& names, uint64_t* total, std::ostream& err) {
+    tamarin_writer::Archive archive;
+    archive.version = version;
+    std::vector<uint64_t> sizes;
+    sizes.reserve(inputs.size());
+    for (const Input& input : inputs) {
+        if (version == tamarin_writer::kPf0 && input.name.size() > 259) {
+            err << "kobaru-pack: entry name '" << names.Show(input.name) << "' is " << input.name.size()
+                << " bytes; a pf0 record holds at most 259\n";
+            return true;
+        }
+        archive.entries.push_back(tamarin_writer::Entry(input.name, std::string()));
+        sizes.push_back(input.size);
+    }
+    const uint64_t start = image != nullptr ? image->keep : 0;
+    std::string head, error;
+    if (start > tamarin_writer::kMaxContainer) {
+        err << "kobaru-pack: " << names.ShowHost(image->path) << ": executable exceeds 2 GiB\n";
+        return true;
+    }
+    if (tamarin_writer::EncodeHead(archive, sizes, static_cast<uint32_t>(start), &head, &error)) {
+        err << "kobaru-pack: " << names.ShowHost(error) << "\n";
+        return true;
+    }
+    archive.entries.clear();
+    uint64_t data = 0;
+    for (uint64_t size : sizes) data += size;
+    *total = start + head.size() + data + (trailer ? 4 : 0);
+    if (*total > tamarin_writer::kMaxContainer) {
+        err << "kobaru-pack: " << names.ShowHost(output) << " would be " << *total
+            << " bytes; an archive holds at most 2 GiB\n";
+        return true;
+    }
+    tamarin_writer::AtomicFile file;
+    std::vector<char> buffer(kChunk);
+    if (file.Open(output, &error) ||
+        (image != nullptr && CopyInto(file, image->path, 0, image->keep, image->patches, buffer, false, &error)) ||
+        file.Write(head.data(), head.size(), &error)) {
+        err << "kobaru-pack: " << names.ShowHost(error) << "\n";
+        return true;
+    }
+    for (const Input& input : inputs) {
+        if (CopyInto(file, input.file, 0, input.size, {}, buffer, true, &error)) {
+            err << "kobaru-pack: " << names.ShowHost(error) << "\n";
+            return true;
+        }
+    }
+    if (trailer) {
+        unsigned char word[4];
+        tamarin::EncodeWord(static_cast<uint32_t>(start), word);
+        if (file.Write(word, 4, &error)) {
+            err << "kobaru-pack: " << names.ShowHost(error) << "\n";
+            return true;
+        }
+    }
+    if (file.Commit(&error)) {
+        err << "kobaru-pack: " << names.ShowHost(error) << "\n";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace kobaru_pack
