@@ -14,9 +14,22 @@ int List(const Options& options, const Names& names, std::ostream& out, std::ost
     Index index;
     if (LoadArchive(plain[0], names, &index, err) || CheckIndex(index, names, err) != 0) return kFailed;
     if (!options.quiet) out << "offset\tsize\tcontainer\tentry\n";
+    // One line at a time, the container's printed form made once.
+    std::string container, shownContainer, line;
     for (const IndexEntry& entry : index) {
-        out << entry.offset << '\t' << entry.size << '\t' << names.ShowHost(entry.container) << '\t'
-            << names.Show(entry.name) << '\n';
+        if (entry.container != container) {
+            container = entry.container;
+            shownContainer = names.ShowHost(container);
+        }
+        line = std::to_string(entry.offset);
+        line += '\t';
+        line += std::to_string(entry.size);
+        line += '\t';
+        line += shownContainer;
+        line += '\t';
+        line += names.Show(entry.name);
+        line += '\n';
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
     }
     return kOk;
 }

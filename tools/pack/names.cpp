@@ -159,6 +159,15 @@ bool Convert(const char* from, const char* to, const std::string& text, std::str
     return false;
 }
 
+// Printable ASCII (0x20-0x7E) only: the same bytes in code page 932, in
+// every host encoding and as printed, so such a name needs no conversion.
+bool PlainAscii(const std::string& text) {
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string HostEncoding() {
@@ -230,7 +239,7 @@ bool Names::ToArchive(const std::string& host, std::string* archive, std::string
 bool Names::NotText(const std::string& archive, std::string* why) const {
     std::string utf8;
     size_t bad = 0;
-    if (m_raw || !Convert("CP932", "UTF-8", archive, &utf8, &bad)) return false;
+    if (m_raw || PlainAscii(archive) || !Convert("CP932", "UTF-8", archive, &utf8, &bad)) return false;
     *why = bad == std::string::npos ? "cannot be converted from code page 932 on this system"
                                     : "is not code page 932 text at byte " + std::to_string(bad) +
                                           "; --raw-names reads names as bytes";
@@ -238,7 +247,7 @@ bool Names::NotText(const std::string& archive, std::string* why) const {
 }
 
 bool Names::ToHost(const std::string& archive, std::string* host, std::string* why) const {
-    if (m_raw) {
+    if (m_raw || PlainAscii(archive)) {
         *host = archive;
         return false;
     }
@@ -255,6 +264,7 @@ bool Names::ToHost(const std::string& archive, std::string* host, std::string* w
 }
 
 std::string Names::Show(const std::string& archive) const {
+    if (archive.size() <= kLongestName && PlainAscii(archive)) return archive;
     if (archive.size() > kLongestName) {
         size_t cut = 0;
         while (cut < kShownBytes) cut += tamarin::IsLeadByte(static_cast<unsigned char>(archive[cut])) ? 2 : 1;
@@ -266,6 +276,7 @@ std::string Names::Show(const std::string& archive) const {
 }
 
 std::string Names::ShowHost(const std::string& host) const {
+    if (host.size() <= kLongestPath && PlainAscii(host)) return host;
     if (host.size() > kLongestPath) {
         size_t cut = kShownBytes;
         while (m_utf8 && cut > 0 && (static_cast<unsigned char>(host[cut]) & 0xC0) == 0x80) --cut;

@@ -12,11 +12,13 @@
 #include <cstring>
 #include <list>
 #include <memory>
+#include <string_view>
 #include <unordered_set>
 
 #include "inputs.h"
 #include "tamarin/memory.h"
 #include "tamarin/pack_file.h"
+#include "tamarin/path.h"
 #include "tamarin_writer/writer.h"
 
 namespace kobaru_pack {
@@ -77,6 +79,34 @@ bool CheckContainer(const std::string& path, const Names& names, std::ostream& e
     return false;
 }
 
+// Positions of the separators of name: backslashes where a character
+// begins, never a Shift-JIS trail byte. True when the name is one NameProblem
+// accepts (checked here without building its parts).
+bool SplitSafely(const std::string& name, std::vector<size_t>* separators) {
+    separators->clear();
+    if (name.empty() || name[0] == '\\') return false;
+    size_t partStart = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        const unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : '\\';
+        if (c == 0 || c == '/' || c == ':') return false;
+        if (c == '\\') {
+            const size_t length = i - partStart;
+            if (length == 0 || (length == 1 && name[partStart] == '.') ||
+                (length == 2 && name[partStart] == '.' && name[partStart + 1] == '.')) {
+                return false;
+            }
+            if (i < name.size()) separators->push_back(i);
+            partStart = i + 1;
+        } else if (tamarin::IsLeadByte(c) && i + 1 < name.size()) {
+            // The trail byte is no separator, but a zero, '/' or ':' byte
+            // there is refused as anywhere else.
+            const char trail = name[++i];
+            if (trail == 0 || trail == '/' || trail == ':') return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool LoadArchive(const std::string& path, const Names& names, Index* index, std::ostream& err) {
@@ -127,19 +157,26 @@ std::string SpanProblem(const IndexEntry& entry, ContainerSizes& sizes, const Na
 }
 
 size_t CheckIndex(const Index& index, const Names& names, std::ostream& err) {
-    std::unordered_set<std::string> stored;
+    // Views of the index's own names: looking up a folder part costs no copy.
+    std::unordered_set<std::string_view> stored;
     stored.reserve(index.size());
     for (const IndexEntry& entry : index) stored.insert(entry.name);
     ContainerSizes sizes;
     size_t problems = 0;
+    std::vector<size_t> separators;
     for (const IndexEntry& entry : index) {
         std::string error;
-        if (const char* problem = NameProblem(entry.name)) {
-            error = problem;
+        if (!SplitSafely(entry.name, &separators)) {
+            const char* problem = NameProblem(entry.name);
+            error = problem != nullptr ? problem : "cannot be split into folder names";
         } else {
-            const std::string folder =
-                FileAbove(entry.name, [&](const std::string& n) { return stored.count(n) != 0; });
-            if (!folder.empty()) error = "lies below the entry '" + names.Show(folder) + "', so it cannot be extracted";
+            for (const size_t at : separators) {
+                const std::string_view folder(entry.name.data(), at);
+                if (stored.count(folder) != 0) {
+                    error = "lies below the entry '" + names.Show(std::string(folder)) + "', so it cannot be extracted";
+                    break;
+                }
+            }
         }
         if (error.empty()) error = SpanProblem(entry, sizes, names);
         if (!error.empty() || names.NotText(entry.name, &error)) {
