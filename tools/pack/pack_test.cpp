@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tamarin/pack_file.h"
+#include "tamarin_writer/allocation_watch.h"
 #include "tamarin_writer/testing.h"
 #include "tamarin_writer/writer.h"
 
@@ -217,7 +218,9 @@ TEST_F(PackTool, CommandLines) {
     // newline, a 300-byte name; and one that is not code page 932 text.
     typedef std::vector<std::string> NameList;
     for (const auto& archive : {std::make_pair("esc.pfs", NameList{"a\x1b[2Jb\nc", std::string(300, 'n')}),
-                                std::make_pair("raw.pfs", NameList{"\x80x"})}) {
+                                std::make_pair("raw.pfs", NameList{"\x80x"}),
+                                // Half-width katakana whose bytes happen to form UTF-8 ("\xdd\xb6").
+                                std::make_pair("kana.pfs", NameList{"\xca\xdd\xb6\xb8.txt"})}) {
         tamarin_writer::Archive made;
         for (const std::string& name : archive.second) made.entries.push_back(tamarin_writer::Entry(name, "y"));
         tamarin_writer::Encoded encoded;
@@ -225,6 +228,33 @@ TEST_F(PackTool, CommandLines) {
         ASSERT_FALSE(tamarin_writer::EncodeArchive(made, 0, &encoded, &error)) << error;
         PutFile(archive.first, encoded.bytes);
     }
+    // Several names Windows cannot create in one folder; a folder with an
+    // empty folder (holding another) beside a file.
+    std::filesystem::create_directories("win");
+    PutFile("win/a?b", "1");
+    PutFile("win/CON.txt", "2");
+    PutFile("win/fine.txt", "3");
+    std::filesystem::create_directories("hollow/empty/deeper");
+    PutFile("hollow/f.txt", "4");
+    // A PE image signed with Authenticode: its security directory (the fifth
+    // data directory of a PE32 optional header at 0x58) points at the 16
+    // bytes that end the file; and one whose table does not end it.
+    std::string signedImage(512, '\0');
+    signedImage[0] = 'M';
+    signedImage[1] = 'Z';
+    tamarin_writer::PatchWord(signedImage, 0x3C, 0x40);
+    signedImage.replace(0x40, 4, std::string("PE\0\0", 4));
+    signedImage[0x58] = 0x0B;
+    signedImage[0x59] = 0x01;
+    tamarin_writer::PatchWord(signedImage, 0x58 + 92, 16);
+    tamarin_writer::PatchWord(signedImage, 0x58 + 96 + 32, 496);
+    tamarin_writer::PatchWord(signedImage, 0x58 + 96 + 36, 16);
+    PutFile("signed.exe", signedImage);
+    tamarin_writer::PatchWord(signedImage, 0x58 + 96 + 32, 400);
+    PutFile("midsigned.exe", signedImage);
+    // An entry cut short, its archive named by a relative path.
+    ASSERT_EQ(kOk, Pack({"create", "-o", "whole.pfs", "one.txt"})) << err.str();
+    PutFile("cutrow.pfs", Slurp("whole.pfs").substr(0, Slurp("whole.pfs").size() - 1));
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -296,6 +326,34 @@ TEST_F(PackTool, CommandLines) {
         {{"list", "--quiet", "esc.pfs"}, kOk,
          "^[0-9]+\t1\tesc.pfs\ta\\\\x1b\\[2Jb\\\\x0ac\n[0-9]+\t1\tesc.pfs\tn{100}\\.\\.\\. \\(300 bytes\\)\n$"},
         {{"verify", "ok.pfs"}, kOk, "structure ok \\(entry bytes not checked: the format has no checksum"},
+        // A signature an appended archive would break, removed only when asked.
+        {{"append", "-o", "s1.exe", "signed.exe", "one.txt"}, kFailed,
+         "signed.exe carries an Authenticode signature, which an appended archive would break; "
+         "--strip-signature removes it"},
+        {{"append", "--strip-signature", "-o", "s2.exe", "signed.exe", "one.txt"}, kOk,
+         "s2.exe: pf2 archive at 496 \\(header word\\)[^\\n]*\\n"
+         "kobaru-pack: removed the Authenticode signature of signed.exe \\(16 bytes\\); sign s2.exe again"},
+        {{"append", "--strip-signature", "-o", "s3.exe", "midsigned.exe", "one.txt"}, kFailed,
+         "midsigned.exe: its certificate table does not end the file"},
+        {{"verify", "--strip-signature", "ok.pfs"}, kUsage, "--strip-signature does not belong to verify"},
+        // An output that is one of its own inputs.
+        {{"create", "-o", "one.txt", "one.txt"}, kFailed, "one.txt is the output one.txt itself; an archive cannot"},
+        {{"append", "-o", "two.bin", "setup.exe", "--entry", "x=two.bin"}, kFailed, "two.bin is the output two.bin"},
+        // Every name of a folder Windows cannot create, in one run.
+        {{"create", "-o", "o.pfs", "win"}, kFailed,
+         "'win\\\\CON.txt' \\(for win/CON.txt\\) holds the reserved device name CON[^\\n]*\\n"
+         "kobaru-pack: entry name 'win\\\\a\\?b' \\(for win/a\\?b\\) holds '\\?'"},
+        {{"create", "-o", "hollow.pfs", "hollow"}, kOk,
+         "^hollow.pfs: pf2, 1 entry, [0-9]+ bytes\\n"
+         "kobaru-pack: warning: folder hollow/empty holds no files and is left out \\(an archive stores files "
+         "only\\)\\n$"},
+        // Raw names: every byte from 0x80 escaped, UTF-8 look-alikes too.
+        {{"list", "--raw-names", "--quiet", "kana.pfs"}, kOk, "\tkana.pfs\t\\\\xca\\\\xdd\\\\xb6\\\\xb8\\.txt\n$"},
+        // Archive paths as given, in every message.
+        {{"list", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
+        {{"verify", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
+        {{"extract", "-C", "xc", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
+        {{"--version"}, kOk, "^kobaru-pack [0-9.]+\n$"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -311,6 +369,16 @@ TEST_F(PackTool, CommandLines) {
     }
     EXPECT_FALSE(std::filesystem::exists("o.pfs"));
     EXPECT_FALSE(std::filesystem::exists("o.exe"));
+    EXPECT_FALSE(std::filesystem::exists("s1.exe"));
+    EXPECT_EQ("first file\n", Slurp("one.txt"));
+    // The stripped image ends where its certificate table began, its
+    // security directory cleared, and the archive follows.
+    const std::string stripped = Slurp("s2.exe");
+    EXPECT_EQ(0u, tamarin_writer::WordAt(stripped, 0x58 + 96 + 32));
+    EXPECT_EQ(0u, tamarin_writer::WordAt(stripped, 0x58 + 96 + 36));
+    EXPECT_EQ(496u, tamarin_writer::WordAt(stripped, 28));
+    EXPECT_EQ("pf2", stripped.substr(496, 3));
+    EXPECT_EQ(kOk, Pack({"verify", "s2.exe", "--against", "one.txt"})) << err.str();
 }
 
 // A write that fails midway, as on a full disk (here a file size limit),
@@ -401,6 +469,32 @@ TEST_F(PackTool, FolderRoundTripWithShiftJisNames) {
         EXPECT_EQ(kFailed, Pack({command, "cut.pfs"})) << command;
         EXPECT_NE(std::string::npos, err.str().find("lies outside")) << command << ": " << err.str();
     }
+}
+
+// Every command that copies bytes does so in chunks: the heap's peak stays
+// far below the size of a large input (a sparse file, so nothing is
+// written for it), whichever command moves it.
+TEST_F(PackTool, MemoryStaysBoundedWhateverTheInputSize) {
+    const uintmax_t inputSize = uintmax_t(64) << 20;
+    const size_t bound = size_t(8) << 20;
+    PutFile("large.bin", "");
+    std::filesystem::resize_file("large.bin", inputSize);
+    const std::vector<std::vector<std::string> > commands = {
+        {"create", "-o", "large.pfs", "large.bin"},
+        {"append", "-o", "large.exe", "setup.exe", "large.bin"},
+        {"extract", "-C", "x", "large.pfs"},
+        {"verify", "large.exe", "--against", "large.bin"},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0]);
+        const size_t before = tamarin_writer::g_live;
+        tamarin_writer::g_peak = before;
+        ASSERT_EQ(kOk, Pack(args)) << err.str();
+        EXPECT_LT(tamarin_writer::g_peak - before, bound);
+    }
+    EXPECT_EQ(inputSize, std::filesystem::file_size("x/large.bin"));
+    // The same index behind the 512-byte image as in the archive of its own.
+    EXPECT_EQ(std::filesystem::file_size("large.pfs") + 512, std::filesystem::file_size("large.exe"));
 }
 
 TEST_F(PackTool, SameInputsGiveSameBytes) {
