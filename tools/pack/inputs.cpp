@@ -53,42 +53,40 @@ std::string FoldCase(std::string name) {
     return name;
 }
 
-// Adds the files below folder (sorted by name) under prefix. skip, when set,
-// is the output archive, which is never packed into itself.
+// Adds the files below folder (sorted by name) under prefix. output, when
+// set, is the output archive's status: it is never packed into itself.
 // A file whose name cannot be stored is reported and the walk goes on, so
 // that one run names them all; *badNames counts them.
-bool AddFolder(const std::string& folder, const std::string& prefix, const fs::path& skip, const Names& names,
+bool AddFolder(const std::string& folder, const std::string& prefix, const struct stat* output, const Names& names,
                std::vector<Input>* inputs, size_t* badNames, std::ostream& err) {
     std::vector<Input> found;
     std::vector<std::string> folders;
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
+        // One stat per file: its kind, its size and whether it is the output.
         const fs::path& path = it->path();
-        std::error_code kindError;
-        const fs::file_status link = it->symlink_status(kindError);
-        const fs::file_status status = it->status(kindError);
-        if (kindError) {
-            err << "kobaru-pack: cannot open " << names.ShowHost(path.string()) << ": " << kindError.message() << "\n";
+        const std::string file = path.string();
+        struct stat status;
+        if (::stat(file.c_str(), &status) != 0) {
+            err << "kobaru-pack: cannot open " << names.ShowHost(file) << ": " << std::strerror(errno) << "\n";
             return true;
         }
-        if (fs::is_directory(link)) {
-            folders.push_back(path.string());
+        if (S_ISDIR(status.st_mode)) {
+            struct stat link;
+            if (::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+                err << "kobaru-pack: " << names.ShowHost(file) << " is a link to a folder, which is not followed\n";
+                return true;
+            }
+            folders.push_back(file);
             continue;
         }
-        if (fs::is_directory(status)) {
-            err << "kobaru-pack: " << names.ShowHost(path.string())
-                << " is a link to a folder, which is not followed\n";
+        if (!S_ISREG(status.st_mode)) {
+            err << "kobaru-pack: " << names.ShowHost(file) << " is not a regular file (a device, pipe or socket)\n";
             return true;
         }
-        if (!fs::is_regular_file(status)) {
-            err << "kobaru-pack: " << names.ShowHost(path.string())
-                << " is not a regular file (a device, pipe or socket)\n";
-            return true;
-        }
-        std::error_code same;
-        if (!skip.empty() && fs::equivalent(path, skip, same)) {
-            err << "kobaru-pack: warning: " << names.ShowHost(path.string()) << " is the archive itself; left out\n";
+        if (output != nullptr && status.st_dev == output->st_dev && status.st_ino == output->st_ino) {
+            err << "kobaru-pack: warning: " << names.ShowHost(file) << " is the archive itself; left out\n";
             continue;
         }
         Input input;
@@ -98,7 +96,7 @@ bool AddFolder(const std::string& folder, const std::string& prefix, const fs::p
         for (const fs::path& part : path.lexically_relative(folder)) {
             std::string component, why;
             if (names.ToArchive(part.string(), &component, &why)) {
-                err << "kobaru-pack: the name of " << names.ShowHost(input.file) << " " << why << "\n";
+                err << "kobaru-pack: the name of " << names.ShowHost(file) << " " << why << "\n";
                 named = false;
                 break;
             }
@@ -115,11 +113,7 @@ bool AddFolder(const std::string& folder, const std::string& prefix, const fs::p
             ++*badNames;
             continue;
         }
-        input.size = it->file_size(kindError);
-        if (kindError) {
-            err << "kobaru-pack: cannot open " << names.ShowHost(input.file) << ": " << kindError.message() << "\n";
-            return true;
-        }
+        input.size = static_cast<uintmax_t>(status.st_size);
         found.push_back(std::move(input));
     }
     if (ec) {
@@ -147,7 +141,7 @@ bool AddFolder(const std::string& folder, const std::string& prefix, const fs::p
         }
     }
     std::sort(found.begin(), found.end(), [](const Input& a, const Input& b) { return a.name < b.name; });
-    inputs->insert(inputs->end(), found.begin(), found.end());
+    inputs->insert(inputs->end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     return false;
 }
 
@@ -230,11 +224,9 @@ std::string WindowsNameProblem(const std::string& name) {
 // a message.
 bool GatherInputs(const std::vector<Operand>& operands, const std::string& output, uintmax_t alreadyUsed,
                   const Names& names, bool forWindows, std::vector<Input>* inputs, std::ostream& err) {
-    fs::path skip;
     std::error_code ec;
     struct stat outputStatus;
     const bool outputExists = !output.empty() && ::stat(output.c_str(), &outputStatus) == 0;
-    if (outputExists) skip = output;
     size_t badNames = 0;
     for (const Operand& o : operands) {
         const std::string given = o.pair ? WithBackslashes(o.name) : NameOfPath(o.file);
@@ -257,7 +249,7 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
             return true;
         }
         if (fs::is_directory(status)) {
-            if (AddFolder(o.file, prefix, skip, names, inputs, &badNames, err)) return true;
+            if (AddFolder(o.file, prefix, outputExists ? &outputStatus : nullptr, names, inputs, &badNames, err)) return true;
             continue;
         }
         if (!fs::is_regular_file(status)) {

@@ -191,7 +191,7 @@ Names::Names(bool raw, const std::string& hostEncoding) : m_raw(raw), m_host(hos
 }
 
 bool Names::ToArchive(const std::string& host, std::string* archive, std::string* why) const {
-    if (m_raw) {
+    if (m_raw || PlainAscii(host)) {
         *archive = host;
         return false;
     }

@@ -16,12 +16,40 @@ namespace kobaru_pack {
 
 namespace {
 
-// Copies length bytes of path from position at into file, overlaying the
-// patches. A file that is not exactly that long is not taken half-read.
+// Bytes on their way to the output: small files are gathered into one
+// write, large ones pass through a chunk at a time.
+class Pending {
+public:
+    explicit Pending(tamarin_writer::AtomicFile& file) : m_file(file), m_bytes(kChunk) {}
+
+    char* Free() { return m_bytes.data() + m_used; }
+    size_t Room() const { return m_bytes.size() - m_used; }
+    void Added(size_t length) { m_used += length; }
+
+    // True on failure with a reason.
+    bool Flush(std::string* error) {
+        if (m_used != 0 && m_file.Write(m_bytes.data(), m_used, error)) return true;
+        m_used = 0;
+        return false;
+    }
+    bool Write(const char* bytes, size_t length, std::string* error) {
+        if (length > Room()) return Flush(error) || m_file.Write(bytes, length, error);
+        std::copy(bytes, bytes + length, Free());
+        m_used += length;
+        return false;
+    }
+
+private:
+    tamarin_writer::AtomicFile& m_file;
+    std::vector<char> m_bytes;
+    size_t m_used = 0;
+};
+
+// Copies length bytes of path from position at into the output, overlaying
+// the patches. A file that is not exactly that long is not taken half-read.
 // True on failure with a reason.
-bool CopyInto(tamarin_writer::AtomicFile& file, const std::string& path, uint64_t at, uint64_t length,
-              const std::vector<std::pair<uint64_t, std::string> >& patches, std::vector<char>& buffer,
-              bool wholeFile, std::string* error) {
+bool CopyInto(Pending& pending, const std::string& path, uint64_t at, uint64_t length,
+              const std::vector<std::pair<uint64_t, std::string> >& patches, bool wholeFile, std::string* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = "cannot open " + path + ": " + std::strerror(errno);
@@ -31,18 +59,25 @@ bool CopyInto(tamarin_writer::AtomicFile& file, const std::string& path, uint64_
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
+    // The last read of a whole file asks for one byte more than is left:
+    // a file that grew since it was measured is not taken either.
+    bool checked = !wholeFile;
     for (uint64_t done = 0; done < length;) {
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), length - done));
-        const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(at + done));
+        if (pending.Room() == 0 && pending.Flush(error)) return true;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(pending.Room(), length - done));
+        const bool last = !checked && want == length - done && want < pending.Room();
+        char* const buffer = pending.Free();
+        const ssize_t got = ::pread(fd, buffer, want + (last ? 1 : 0), static_cast<off_t>(at + done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             *error = "cannot read " + path + ": " + std::strerror(errno);
             return true;
         }
-        if (got == 0) {
+        if (got == 0 || static_cast<size_t>(got) > want) {
             *error = path + " changed size while it was read";
             return true;
         }
+        checked = checked || last;
         for (const auto& patch : patches) {
             for (size_t k = 0; k < patch.second.size(); ++k) {
                 const uint64_t p = patch.first + k;
@@ -51,12 +86,11 @@ bool CopyInto(tamarin_writer::AtomicFile& file, const std::string& path, uint64_
                 }
             }
         }
-        if (file.Write(buffer.data(), static_cast<size_t>(got), error)) return true;
+        pending.Added(static_cast<size_t>(got));
         done += static_cast<uint64_t>(got);
     }
-    // A file that grew since it was measured is not taken either.
     char extra;
-    if (wholeFile && ::pread(fd, &extra, 1, static_cast<off_t>(at + length)) > 0) {
+    if (!checked && ::pread(fd, &extra, 1, static_cast<off_t>(at + length)) > 0) {
         *error = path + " changed size while it was read";
         return true;
     }
@@ -71,6 +105,7 @@ bool WriteArchive(const std::string& output, const Image* image, bool trailer, c
     archive.version = version;
     std::vector<uint64_t> sizes;
     sizes.reserve(inputs.size());
+    archive.entries.reserve(inputs.size());
     for (const Input& input : inputs) {
         if (version == tamarin_writer::kPf0 && input.name.size() > 259) {
             err << "kobaru-pack: entry name '" << names.Show(input.name) << "' is " << input.name.size()
@@ -100,15 +135,15 @@ bool WriteArchive(const std::string& output, const Image* image, bool trailer, c
         return true;
     }
     tamarin_writer::AtomicFile file;
-    std::vector<char> buffer(kChunk);
+    Pending pending(file);
     if (file.Open(output, &error) ||
-        (image != nullptr && CopyInto(file, image->path, 0, image->keep, image->patches, buffer, false, &error)) ||
-        file.Write(head.data(), head.size(), &error)) {
+        (image != nullptr && CopyInto(pending, image->path, 0, image->keep, image->patches, false, &error)) ||
+        pending.Write(head.data(), head.size(), &error)) {
         err << "kobaru-pack: " << names.ShowHost(error) << "\n";
         return true;
     }
     for (const Input& input : inputs) {
-        if (CopyInto(file, input.file, 0, input.size, {}, buffer, true, &error)) {
+        if (CopyInto(pending, input.file, 0, input.size, {}, true, &error)) {
             err << "kobaru-pack: " << names.ShowHost(error) << "\n";
             return true;
         }
@@ -116,12 +151,12 @@ bool WriteArchive(const std::string& output, const Image* image, bool trailer, c
     if (trailer) {
         unsigned char word[4];
         tamarin::EncodeWord(static_cast<uint32_t>(start), word);
-        if (file.Write(word, 4, &error)) {
+        if (pending.Write(reinterpret_cast<const char*>(word), 4, &error)) {
             err << "kobaru-pack: " << names.ShowHost(error) << "\n";
             return true;
         }
     }
-    if (file.Commit(&error)) {
+    if (pending.Flush(&error) || file.Commit(&error)) {
         err << "kobaru-pack: " << names.ShowHost(error) << "\n";
         return true;
     }

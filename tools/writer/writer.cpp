@@ -34,6 +34,11 @@ size_t Written(tamarin::CSerializer& context) {
     return context.Stream().Position();
 }
 
+// Records where a word lies, for callers that asked (fields not null).
+void Note(std::vector<Field>* fields, const Field& field) {
+    if (fields != nullptr) fields->push_back(field);
+}
+
 void WriteTable(tamarin::CSerializer& context, const OffsetTable& table) {
     tamarin::WriteInt32(context, static_cast<uint32_t>(table.size()));
     for (const auto& pair : table) {
@@ -47,18 +52,18 @@ void WriteTable(tamarin::CSerializer& context, const OffsetTable& table) {
 std::string EncodeIndexBlock(const Archive& archive, const std::vector<uint32_t>& offsets,
                              const std::vector<uint32_t>& sizes, std::vector<Field>* fields) {
     tamarin::CSerializer context;
-    fields->push_back(Field{kTableCount, Written(context), 0});
+    Note(fields, Field{kTableCount, Written(context), 0});
     WriteTable(context, archive.indexTable);
-    fields->push_back(Field{kEntryCount, Written(context), 0});
+    Note(fields, Field{kEntryCount, Written(context), 0});
     tamarin::WriteInt32(context, static_cast<uint32_t>(archive.entries.size()));
     for (size_t i = 0; i < archive.entries.size(); ++i) {
         const Entry& entry = archive.entries[i];
-        fields->push_back(Field{kNameLength, Written(context), i});
+        Note(fields, Field{kNameLength, Written(context), i});
         tamarin::WriteString(context, entry.name);
         if (archive.version == kPf1) {
-            fields->push_back(Field{kOffset, Written(context), i});
+            Note(fields, Field{kOffset, Written(context), i});
             tamarin::WriteInt32(context, offsets[i]);
-            fields->push_back(Field{kSize, Written(context), i});
+            Note(fields, Field{kSize, Written(context), i});
             tamarin::WriteInt32(context, sizes[i]);
             continue;
         }
@@ -66,15 +71,15 @@ std::string EncodeIndexBlock(const Archive& archive, const std::vector<uint32_t>
         // go into the index with the same length framing as a string.
         tamarin::CSerializer nested;
         const size_t blockStart = Written(context) + 4;
-        fields->push_back(Field{kHeaderLength, Written(context), i});
-        fields->push_back(Field{kTableCount, blockStart + Written(nested), i});
+        Note(fields, Field{kHeaderLength, Written(context), i});
+        Note(fields, Field{kTableCount, blockStart + Written(nested), i});
         WriteTable(nested, archive.headerTable);
         const size_t pathAt = Written(nested);
         tamarin::CPackFile::CHeader header(entry.storedPath, offsets[i], sizes[i]);
         header.Serialize(nested);
-        fields->push_back(Field{kPathLength, blockStart + pathAt, i});
-        fields->push_back(Field{kOffset, blockStart + pathAt + 4 + entry.storedPath.size(), i});
-        fields->push_back(Field{kSize, blockStart + pathAt + 8 + entry.storedPath.size(), i});
+        Note(fields, Field{kPathLength, blockStart + pathAt, i});
+        Note(fields, Field{kOffset, blockStart + pathAt + 4 + entry.storedPath.size(), i});
+        Note(fields, Field{kSize, blockStart + pathAt + 8 + entry.storedPath.size(), i});
         tamarin::WriteString(context, nested.Stream().WrittenBytes());
     }
     return context.Stream().WrittenBytes();
@@ -86,33 +91,33 @@ std::string EncodeHeadWords(const Archive& archive, const std::vector<uint32_t>&
     tamarin::CSerializer context;
     context.Stream().Write(kMagics[archive.version], 3);
     if (archive.version == kPf0) {
-        fields->push_back(Field{kRecordCount, Written(context), 0});
+        Note(fields, Field{kRecordCount, Written(context), 0});
         tamarin::WriteInt32(context, static_cast<uint32_t>(archive.entries.size()));
         for (size_t i = 0; i < archive.entries.size(); ++i) {
             unsigned char name[kPf0NameField] = {};
             const std::string& n = archive.entries[i].name;
             std::memcpy(name, n.data(), n.size());
             context.Stream().Write(name, kPf0NameField);
-            fields->push_back(Field{kOffset, Written(context), i});
+            Note(fields, Field{kOffset, Written(context), i});
             tamarin::WriteInt32(context, offsets[i]);
-            fields->push_back(Field{kSize, Written(context), i});
+            Note(fields, Field{kSize, Written(context), i});
             tamarin::WriteInt32(context, sizes[i]);
         }
         return context.Stream().WrittenBytes();
     }
     std::vector<Field> blockFields;
-    std::string block = EncodeIndexBlock(archive, offsets, sizes, &blockFields);
+    std::string block = EncodeIndexBlock(archive, offsets, sizes, fields != nullptr ? &blockFields : nullptr);
     if (archive.version == kPf3) {
         for (size_t i = 0; i < block.size(); ++i) {
             block[i] = static_cast<char>(block[i] ^ tamarin::g_indexKeyTable[i % 20]);
         }
     }
-    fields->push_back(Field{kIndexLength, Written(context), 0});
+    Note(fields, Field{kIndexLength, Written(context), 0});
     tamarin::WriteInt32(context, static_cast<uint32_t>(block.size()));
     const size_t blockStart = Written(context);
     for (Field f : blockFields) {
         f.position += blockStart;
-        fields->push_back(f);
+        Note(fields, f);
     }
     context.Stream().Write(block.data(), static_cast<uint32_t>(block.size()));
     return context.Stream().WrittenBytes();
@@ -141,7 +146,7 @@ const char* VersionName(Version version) {
 namespace {
 
 // The head (magic and index) for entries of the given sizes, with the field
-// positions, and its length plus the data's. True on failure with a reason.
+// positions when fields is not null. True on failure with a reason.
 bool Layout(const Archive& archive, const std::vector<uint64_t>& dataSizes, uint32_t base, std::string* head,
             std::vector<Field>* fields, std::string* error) {
     if (archive.version < kPf0 || archive.version > kPf3) return Fail(error, "unknown archive version");
@@ -166,8 +171,7 @@ bool Layout(const Archive& archive, const std::vector<uint64_t>& dataSizes, uint
     // with zeros tells where the entry data begin.
     const size_t n = archive.entries.size();
     std::vector<uint32_t> offsets(n, 0), sizes(n, 0);
-    std::vector<Field> ignored;
-    const size_t headLength = EncodeHeadWords(archive, offsets, sizes, &ignored).size();
+    const size_t headLength = EncodeHeadWords(archive, offsets, sizes, nullptr).size();
     if (static_cast<uint64_t>(base) + headLength + dataTotal > kMaxContainer) {
         return Fail(error, "container would exceed 2 GiB");
     }
@@ -206,8 +210,7 @@ bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::str
 bool EncodeHead(const Archive& archive, const std::vector<uint64_t>& sizes, uint32_t base, std::string* head,
                 std::string* error) {
     if (sizes.size() != archive.entries.size()) return Fail(error, "one size per entry needed");
-    std::vector<Field> fields;
-    return Layout(archive, sizes, base, head, &fields, error);
+    return Layout(archive, sizes, base, head, nullptr, error);
 }
 
 bool CarriesArchive(const std::string& image) {
