@@ -183,8 +183,10 @@ TEST_F(PackTool, VerifyRejectsWhatTheInstallerCouldNotRead) {
     EXPECT_FALSE(std::filesystem::exists("x"));
     // Stored names the reader can never find, or that would leave the folder.
     for (const char* name : {"src/a.txt", "..\\evil", "C:\\evil", "\\abs", "a\\b"}) {
-        // "a\b" below the file "a" could not be extracted.
-        huge.entries = {tamarin_writer::Entry(name, "x"), tamarin_writer::Entry("a", "y")};
+        // "a\b" below the file "a" could not be extracted; "0\first", in a
+        // folder of its own, is looked at before it.
+        huge.entries = {tamarin_writer::Entry(name, "x"), tamarin_writer::Entry("a", "y"),
+                        tamarin_writer::Entry("0\\first", "z")};
         ASSERT_FALSE(tamarin_writer::EncodeArchive(huge, 0, &encoded, &error)) << error;
         PutFile("bad.pfs", encoded.bytes);
         for (const char* command : {"verify", "list", "extract"}) {

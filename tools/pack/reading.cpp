@@ -157,22 +157,31 @@ std::string SpanProblem(const IndexEntry& entry, ContainerSizes& sizes, const Na
 }
 
 size_t CheckIndex(const Index& index, const Names& names, std::ostream& err) {
-    // Views of the index's own names: looking up a folder part costs no copy.
-    std::unordered_set<std::string_view> stored;
-    stored.reserve(index.size());
-    for (const IndexEntry& entry : index) stored.insert(entry.name);
     ContainerSizes sizes;
     size_t problems = 0;
     std::vector<size_t> separators;
+    // Whether a folder part is itself an entry: looked up in the sorted
+    // index, and remembered for each depth, as names in order share their
+    // folders with the names before them.
+    std::vector<std::pair<std::string_view, bool> > known;
+    auto isEntry = [&](std::string_view folder, size_t depth) {
+        if (known.size() <= depth) known.resize(depth + 1);
+        if (known[depth].first.data() == nullptr || known[depth].first != folder) {
+            const auto found = std::lower_bound(index.begin(), index.end(), folder,
+                                                [](const IndexEntry& e, std::string_view n) { return e.name < n; });
+            known[depth] = std::make_pair(folder, found != index.end() && found->name == folder);
+        }
+        return known[depth].second;
+    };
     for (const IndexEntry& entry : index) {
         std::string error;
         if (!SplitSafely(entry.name, &separators)) {
             const char* problem = NameProblem(entry.name);
             error = problem != nullptr ? problem : "cannot be split into folder names";
         } else {
-            for (const size_t at : separators) {
-                const std::string_view folder(entry.name.data(), at);
-                if (stored.count(folder) != 0) {
+            for (size_t depth = 0; depth < separators.size(); ++depth) {
+                const std::string_view folder(entry.name.data(), separators[depth]);
+                if (isEntry(folder, depth)) {
                     error = "lies below the entry '" + names.Show(std::string(folder)) + "', so it cannot be extracted";
                     break;
                 }
