@@ -216,7 +216,11 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
         }
         std::string error;
         if (WriteEntry(index[entryAt], target, reader, &error)) {
-            err << "kobaru-pack: " << names.ShowHost(error) << "\n";
+            // A failed write or open names its file; a short read (the
+            // archive changed since it was checked) names the entry.
+            const bool namesItsFile = error.rfind("cannot ", 0) == 0 && error.rfind("cannot be read", 0) != 0;
+            err << "kobaru-pack: " << (namesItsFile ? "" : "entry '" + names.Show(index[entryAt].name) + "' ")
+                << names.ShowHost(error) << "\n";
             return kFailed;
         }
         out << names.ShowHost(target.path) << '\n';

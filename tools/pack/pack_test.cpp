@@ -254,6 +254,13 @@ TEST_F(PackTool, CommandLines) {
     PutFile("signed.exe", signedImage);
     tamarin_writer::PatchWord(signedImage, 0x58 + 96 + 32, 400);
     PutFile("midsigned.exe", signedImage);
+    // Targets of extract in the way: a file where a folder must go, a folder
+    // where a file must go.
+    ASSERT_EQ(kOk, Pack({"create", "-o", "deep.pfs", "--entry", "d/x.txt=one.txt", "--entry", "e/y.txt=two.bin"}))
+        << err.str();
+    std::filesystem::create_directories("xd");
+    PutFile("xd/d", "in the way");
+    std::filesystem::create_directories("xf/d/x.txt");
     // An entry cut short, its archive named by a relative path.
     ASSERT_EQ(kOk, Pack({"create", "-o", "whole.pfs", "one.txt"})) << err.str();
     PutFile("cutrow.pfs", Slurp("whole.pfs").substr(0, Slurp("whole.pfs").size() - 1));
@@ -356,6 +363,12 @@ TEST_F(PackTool, CommandLines) {
         {{"verify", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
         {{"extract", "-C", "xc", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
         {{"--version"}, kOk, "^kobaru-pack [0-9.]+\n$"},
+        // Every target checked before a byte is written.
+        {{"extract", "-C", "xd", "deep.pfs"}, kFailed, "^kobaru-pack: entry 'd\\\\x.txt' lies below the file 'd'; "
+                                                       "nothing extracted\n$"},
+        {{"extract", "-C", "xf", "deep.pfs"}, kFailed, "^kobaru-pack: xf/d/x.txt is a folder; not replaced"},
+        {{"extract", "-C", "xk", "deep.pfs"}, kOk, "^xk/d/x.txt\nxk/e/y.txt\n$"},
+        {{"extract", "-C", "xk", "deep.pfs"}, kFailed, "xk/d/x.txt exists \\(and 1 more\\); nothing extracted"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -372,6 +385,8 @@ TEST_F(PackTool, CommandLines) {
     EXPECT_FALSE(std::filesystem::exists("o.pfs"));
     EXPECT_FALSE(std::filesystem::exists("o.exe"));
     EXPECT_FALSE(std::filesystem::exists("s1.exe"));
+    EXPECT_FALSE(std::filesystem::exists("xd/e"));
+    EXPECT_FALSE(std::filesystem::exists("xf/e"));
     EXPECT_EQ("first file\n", Slurp("one.txt"));
     // The stripped image ends where its certificate table began, its
     // security directory cleared, and the archive follows.
