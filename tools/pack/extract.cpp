@@ -108,9 +108,7 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
     }
     Index index;
     if (LoadArchive(plain[0], names, &index, err)) return kFailed;
-    std::unordered_map<std::string, size_t> positions;
-    positions.reserve(index.size());
-    for (size_t i = 0; i < index.size(); ++i) positions.emplace(index[i].name, i);
+    EntryLookup lookup(index);
 
     std::vector<size_t> wanted;
     if (plain.size() > 1) {
@@ -121,13 +119,13 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
                 err << "kobaru-pack: entry name '" << names.ShowHost(plain[i]) << "' " << why << "\n";
                 return kFailed;
             }
-            const auto found = positions.find(name);
-            if (found == positions.end()) {
+            const size_t found = lookup.Find(name);
+            if (found == index.size()) {
                 err << "kobaru-pack: no entry '" << names.Show(name) << "' in " << names.ShowHost(plain[0]) << "\n";
                 return kFailed;
             }
-            if (!chosen[found->second]) wanted.push_back(found->second);
-            chosen[found->second] = true;
+            if (!chosen[found]) wanted.push_back(found);
+            chosen[found] = true;
         }
     } else {
         for (size_t i = 0; i < index.size(); ++i) wanted.push_back(i);
@@ -156,7 +154,10 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
         }
         // An entry below another entry's name, or below a file already on
         // disk, would stop the extraction halfway.
-        std::string folder = FileAbove(entry.name, [&](const std::string& n) { return positions.count(n) != 0; });
+        size_t depth = 0;
+        std::string folder = FileAbove(entry.name, [&](const std::string& n) {
+            return lookup.IsFolderEntry(std::string_view(entry.name.data(), n.size()), depth++);
+        });
         for (size_t k = 0; folder.empty() && k + 1 < parts.size(); ++k) {
             auto known = fileOnDisk.find(parts[k]);
             if (known == fileOnDisk.end()) {
@@ -195,15 +196,16 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
     }
 
     // Written in the order the bytes lie: one sequential pass per container.
-    std::vector<size_t> byPosition(targets.size());
-    for (size_t i = 0; i < targets.size(); ++i) byPosition[i] = targets[i].entry;
-    std::unordered_map<size_t, size_t> targetOf;
-    targetOf.reserve(targets.size());
-    for (size_t i = 0; i < targets.size(); ++i) targetOf.emplace(targets[i].entry, i);
+    std::sort(targets.begin(), targets.end(), [&](const Target& a, const Target& b) {
+        const IndexEntry& x = index[a.entry];
+        const IndexEntry& y = index[b.entry];
+        if (x.container != y.container) return x.container < y.container;
+        return x.offset != y.offset ? x.offset < y.offset : a.entry < b.entry;
+    });
     std::unordered_set<std::string> made;
     ContainerReader reader;
-    for (size_t entryAt : InOffsetOrder(index, byPosition)) {
-        const Target& target = targets[targetOf[entryAt]];
+    for (const Target& target : targets) {
+        const size_t entryAt = target.entry;
         const size_t slash = target.path.rfind('/');
         const std::string parent = slash == std::string::npos ? std::string() : target.path.substr(0, slash);
         if (!parent.empty() && made.insert(parent).second) {

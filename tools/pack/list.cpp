@@ -27,7 +27,7 @@ int List(const Options& options, const Names& names, std::ostream& out, std::ost
         line += '\t';
         line += shownContainer;
         line += '\t';
-        line += names.Show(entry.name);
+        names.AppendShown(entry.name, &line);
         line += '\n';
         out.write(line.data(), static_cast<std::streamsize>(line.size()));
     }

@@ -275,6 +275,14 @@ std::string Names::Show(const std::string& archive) const {
     return Escape(host, m_utf8, m_raw);
 }
 
+void Names::AppendShown(const std::string& archive, std::string* out) const {
+    if (archive.size() <= kLongestName && PlainAscii(archive)) {
+        *out += archive;
+    } else {
+        *out += Show(archive);
+    }
+}
+
 std::string Names::ShowHost(const std::string& host) const {
     if (host.size() <= kLongestPath && PlainAscii(host)) return host;
     if (host.size() > kLongestPath) {

@@ -119,19 +119,37 @@ bool LoadArchive(const std::string& path, const Names& names, Index* index, std:
         err << "kobaru-pack: " << names.ShowHost(path) << ": not an archive, or its index is cut short\n";
         return true;
     }
-    const tamarin::HeaderMap& headers = tamarin::g_archiveRegistry[path];
+    // No entry is opened through the reader afterwards: each decoded entry
+    // is taken out of the registry as it is copied, so the index is never
+    // held twice.
+    tamarin::HeaderMap& headers = tamarin::g_archiveRegistry[path];
     index->clear();
     index->reserve(headers.size());
-    for (const auto& item : headers) {
+    for (auto item = headers.begin(); item != headers.end(); item = headers.erase(item)) {
         IndexEntry entry;
-        entry.name = item.first;
-        entry.container = tamarin::ContainerPathOf(path, item.second);
-        entry.offset = item.second.offset;
-        entry.size = item.second.size;
+        entry.name = item->first;
+        entry.container = tamarin::ContainerPathOf(path, item->second);
+        entry.offset = item->second.offset;
+        entry.size = item->second.size;
         index->push_back(std::move(entry));
     }
+    tamarin::g_archiveRegistry.clear();
     std::sort(index->begin(), index->end(), [](const IndexEntry& a, const IndexEntry& b) { return a.name < b.name; });
     return false;
+}
+
+size_t EntryLookup::Find(std::string_view name) const {
+    const auto found = std::lower_bound(m_index.begin(), m_index.end(), name,
+                                        [](const IndexEntry& e, std::string_view n) { return e.name < n; });
+    return found != m_index.end() && found->name == name ? static_cast<size_t>(found - m_index.begin())
+                                                         : m_index.size();
+}
+
+bool EntryLookup::IsFolderEntry(std::string_view folder, size_t depth) {
+    if (m_known.size() <= depth) m_known.resize(depth + 1);
+    std::pair<std::string_view, bool>& known = m_known[depth];
+    if (known.first.data() == nullptr || known.first != folder) known = std::make_pair(folder, Find(folder) != m_index.size());
+    return known.second;
 }
 
 bool ContainerSizes::SizeOf(const std::string& container, uint64_t* size) {
@@ -160,19 +178,7 @@ size_t CheckIndex(const Index& index, const Names& names, std::ostream& err) {
     ContainerSizes sizes;
     size_t problems = 0;
     std::vector<size_t> separators;
-    // Whether a folder part is itself an entry: looked up in the sorted
-    // index, and remembered for each depth, as names in order share their
-    // folders with the names before them.
-    std::vector<std::pair<std::string_view, bool> > known;
-    auto isEntry = [&](std::string_view folder, size_t depth) {
-        if (known.size() <= depth) known.resize(depth + 1);
-        if (known[depth].first.data() == nullptr || known[depth].first != folder) {
-            const auto found = std::lower_bound(index.begin(), index.end(), folder,
-                                                [](const IndexEntry& e, std::string_view n) { return e.name < n; });
-            known[depth] = std::make_pair(folder, found != index.end() && found->name == folder);
-        }
-        return known[depth].second;
-    };
+    EntryLookup lookup(index);
     for (const IndexEntry& entry : index) {
         std::string error;
         if (!SplitSafely(entry.name, &separators)) {
@@ -181,7 +187,7 @@ size_t CheckIndex(const Index& index, const Names& names, std::ostream& err) {
         } else {
             for (size_t depth = 0; depth < separators.size(); ++depth) {
                 const std::string_view folder(entry.name.data(), separators[depth]);
-                if (isEntry(folder, depth)) {
+                if (lookup.IsFolderEntry(folder, depth)) {
                     error = "lies below the entry '" + names.Show(std::string(folder)) + "', so it cannot be extracted";
                     break;
                 }

@@ -9,6 +9,8 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "names.h"
@@ -32,6 +34,25 @@ typedef std::vector<IndexEntry> Index;
 // decodes the index with the reader, volumes included. True on failure,
 // after a one-line message.
 bool LoadArchive(const std::string& path, const Names& names, Index* index, std::ostream& err);
+
+// Names looked up in an index: a binary search, and for the folder parts of
+// names taken in order a memory per depth, as such names share their
+// folders with the names before them. Views given to IsFolderEntry must
+// outlive the lookup (parts of the index's own names).
+class EntryLookup {
+public:
+    explicit EntryLookup(const Index& index) : m_index(index) {}
+
+    // The position of name in the index, or the index's size.
+    size_t Find(std::string_view name) const;
+    // Whether folder, the part of a name before its separator number depth,
+    // is itself an entry.
+    bool IsFolderEntry(std::string_view folder, size_t depth);
+
+private:
+    const Index& m_index;
+    std::vector<std::pair<std::string_view, bool> > m_known;
+};
 
 // The size of each container, looked up once.
 class ContainerSizes {

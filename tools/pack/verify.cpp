@@ -123,12 +123,10 @@ int Verify(const Options& options, const Names& shown, std::ostream& out, std::o
             }
         }
     }
-    std::unordered_map<std::string, size_t> positions;
-    positions.reserve(index.size());
-    for (size_t i = 0; i < index.size(); ++i) positions.emplace(index[i].name, i);
+    const EntryLookup lookup(index);
     if (options.expectGiven) {
         for (const std::string& name : expected) {
-            if (positions.count(name) == 0) {
+            if (lookup.Find(name) == index.size()) {
                 err << "kobaru-pack: missing entry '" << shown.Show(name) << "'\n";
                 ++problems;
             }
@@ -161,7 +159,7 @@ int Verify(const Options& options, const Names& shown, std::ostream& out, std::o
             }
         }
         for (const Input& input : inputs) {
-            if (positions.count(input.name) == 0) {
+            if (lookup.Find(input.name) == index.size()) {
                 err << "kobaru-pack: missing entry '" << shown.Show(input.name) << "' (for "
                     << shown.ShowHost(input.file) << ")\n";
                 ++problems;
