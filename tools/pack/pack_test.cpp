@@ -501,6 +501,7 @@ TEST_F(PackTool, MemoryStaysBoundedWhateverTheInputSize) {
         {"append", "-o", "large.exe", "setup.exe", "large.bin"},
         {"extract", "-C", "x", "large.pfs"},
         {"verify", "large.exe", "--against", "large.bin"},
+        {"verify", "large.pfs", "--against", "--entry", "large.bin=x/large.bin"},
     };
     for (const auto& args : commands) {
         SCOPED_TRACE(args[0]);

@@ -213,6 +213,25 @@ std::vector<size_t> InOffsetOrder(const Index& index, const std::vector<size_t>&
     return order;
 }
 
+int CopyRange(int in, uint64_t offset, int out, uint64_t length, uint64_t* copied) {
+    *copied = 0;
+    loff_t from = static_cast<loff_t>(offset);
+    while (*copied < length) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(length - *copied, uint64_t(1) << 30));
+        const ssize_t done = ::copy_file_range(in, &from, out, nullptr, want, 0);
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0) {
+            const int reason = errno;
+            const bool unsupported = reason == ENOSYS || reason == EXDEV || reason == EINVAL ||
+                                     reason == EOPNOTSUPP || reason == EBADF;
+            return unsupported && *copied == 0 ? ENOSYS : reason;
+        }
+        if (done == 0) break;
+        *copied += static_cast<uint64_t>(done);
+    }
+    return 0;
+}
+
 ContainerReader::ContainerReader() : m_window(kChunk) {}
 
 ContainerReader::~ContainerReader() {

@@ -111,6 +111,9 @@ public:
         return false;
     }
 
+    // The open container's descriptor (-1 when none).
+    int Descriptor() const { return m_fd; }
+
 private:
     bool Fill(uint64_t at, std::string* error);
 
@@ -120,6 +123,16 @@ private:
     uint64_t m_start = 0;
     uint64_t m_length = 0;
 };
+
+// Copies up to length bytes of in from offset to the end of out within the
+// kernel (copy_file_range), as cat does: no bytes pass through the program.
+// Sets *copied to what was copied; stops early at the end of in. Returns 0,
+// or an errno: ENOSYS when the kernel cannot copy between these files and
+// nothing was copied (the caller then reads and writes).
+int CopyRange(int in, uint64_t offset, int out, uint64_t length, uint64_t* copied);
+
+// Entries and files from this size on are copied by the kernel.
+const uint64_t kKernelCopyFrom = uint64_t(1) << 20;
 
 // Bytes moved at a time by every command that copies files: memory stays
 // bounded whatever the size of an entry or input.

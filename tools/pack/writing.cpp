@@ -22,6 +22,8 @@ class Pending {
 public:
     explicit Pending(tamarin_writer::AtomicFile& file) : m_file(file), m_bytes(kChunk) {}
 
+    int Descriptor() const { return m_file.Descriptor(); }
+
     char* Free() { return m_bytes.data() + m_used; }
     size_t Room() const { return m_bytes.size() - m_used; }
     void Added(size_t length) { m_used += length; }
@@ -62,7 +64,29 @@ bool CopyInto(Pending& pending, const std::string& path, uint64_t at, uint64_t l
     // The last read of a whole file asks for one byte more than is left:
     // a file that grew since it was measured is not taken either.
     bool checked = !wholeFile;
+    bool kernelCopies = true;
     for (uint64_t done = 0; done < length;) {
+        // A long stretch past every patch is copied by the kernel.
+        bool patched = false;
+        for (const auto& patch : patches) patched = patched || patch.first + patch.second.size() > at + done;
+        if (kernelCopies && !patched && length - done >= kKernelCopyFrom) {
+            if (pending.Flush(error)) return true;
+            uint64_t copied = 0;
+            const int reason = CopyRange(fd, at + done, pending.Descriptor(), length - done, &copied);
+            if (reason == 0 && copied < length - done) {
+                *error = path + " changed size while it was read";
+                return true;
+            }
+            if (reason == 0) {
+                done = length;
+                break;
+            }
+            if (reason != ENOSYS) {
+                *error = "cannot copy " + path + ": " + std::strerror(reason);
+                return true;
+            }
+            kernelCopies = false;
+        }
         if (pending.Room() == 0 && pending.Flush(error)) return true;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(pending.Room(), length - done));
         const bool last = !checked && want == length - done && want < pending.Room();

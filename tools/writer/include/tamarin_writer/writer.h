@@ -135,6 +135,9 @@ public:
     // Closes the temporary file and renames it over path; a file being
     // replaced keeps its mode (an executable stays one). True on failure.
     bool Commit(std::string* error);
+    // The temporary file's descriptor, for copies made by the kernel; -1
+    // when none is open.
+    int Descriptor() const { return m_fd; }
 
 private:
     void Discard();
