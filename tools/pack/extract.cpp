@@ -37,12 +37,20 @@ bool EntryPath(const std::string& dir, const std::string& name, const Names& nam
     return false;
 }
 
-// The temporary file beside a target. Its name holds ':', which no entry
-// name may, so it never meets a file being extracted.
-std::string TemporaryOf(const std::string& target) {
+// Creates the temporary file beside a target: ".NAME.partial", or with a
+// number after it when that name is taken (a file left by an interrupted run,
+// or an entry of that very name): an existing file is never overwritten.
+// The descriptor, or -1 with errno set.
+int CreateTemporary(const std::string& target, std::string* temp) {
     const size_t slash = target.rfind('/');
     const size_t at = slash == std::string::npos ? 0 : slash + 1;
-    return target.substr(0, at) + "." + target.substr(at) + ":partial";
+    const std::string base = target.substr(0, at) + "." + target.substr(at) + ".partial";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temp = attempt == 0 ? base : base + "." + std::to_string(attempt);
+        const int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
 }
 
 // One file to write.
@@ -56,8 +64,8 @@ struct Target {
 // reason that names the target.
 bool WriteEntry(const IndexEntry& entry, const Target& target, ContainerReader& reader, std::string* error) {
     if (reader.Open(entry.container, error)) return true;
-    const std::string temp = TemporaryOf(target.path);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    std::string temp;
+    const int fd = CreateTemporary(target.path, &temp);
     if (fd < 0) {
         *error = "cannot create " + target.path + ": " + std::strerror(errno);
         return true;

@@ -515,6 +515,28 @@ TEST_F(PackTool, MemoryStaysBoundedWhateverTheInputSize) {
     EXPECT_EQ(std::filesystem::file_size("large.pfs") + 512, std::filesystem::file_size("large.exe"));
 }
 
+// Outputs are written through temporary files named after them; a file that
+// already has such a name, the user's or an entry's, is left alone.
+TEST_F(PackTool, TemporaryFilesNeverReplaceAFile) {
+    PutFile(".two.pfs.partial", "mine");
+    ASSERT_EQ(kOk, Pack({"create", "-o", "two.pfs", "one.txt"})) << err.str();
+    EXPECT_EQ("mine", Slurp(".two.pfs.partial"));
+    for (bool temporaryFirst : {true, false}) {
+        tamarin_writer::Archive archive;
+        archive.entries = {tamarin_writer::Entry(".a.partial", "entry named like a's temporary file"),
+                           tamarin_writer::Entry("a", "a")};
+        if (!temporaryFirst) std::swap(archive.entries[0], archive.entries[1]);
+        tamarin_writer::Encoded encoded;
+        std::string error;
+        ASSERT_FALSE(tamarin_writer::EncodeArchive(archive, 0, &encoded, &error)) << error;
+        PutFile("clash.pfs", encoded.bytes);
+        std::filesystem::remove_all("t");
+        ASSERT_EQ(kOk, Pack({"extract", "-C", "t", "clash.pfs"})) << err.str();
+        EXPECT_EQ("entry named like a's temporary file", Slurp("t/.a.partial"));
+        EXPECT_EQ("a", Slurp("t/a"));
+    }
+}
+
 TEST_F(PackTool, SameInputsGiveSameBytes) {
     for (const char* version : {"pf0", "pf1", "pf2", "pf3"}) {
         ASSERT_EQ(kOk, Pack({"append", "--version", version, "-o", "a.exe", "setup.exe", "one.txt", "two.bin"}));

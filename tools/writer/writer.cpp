@@ -278,11 +278,19 @@ bool AtomicFile::Open(const std::string& path, std::string* error) {
     m_path = path;
     const size_t slash = path.rfind('/');
     const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    const std::string temp = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".partial";
-    m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
-    m_temp = temp;
-    return false;
+    // A name that is taken (a file left by an interrupted run, or one of the
+    // user's) is never overwritten: a number is added instead.
+    const std::string base = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".partial";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = attempt == 0 ? base : base + "." + std::to_string(attempt);
+        m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd >= 0) {
+            m_temp = temp;
+            return false;
+        }
+        if (errno != EEXIST) break;
+    }
+    return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
 }
 
 bool AtomicFile::Write(const void* bytes, size_t length, std::string* error) {
