@@ -5,8 +5,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -264,11 +269,39 @@ std::string VolumeName(const std::string& path, unsigned index) {
     return path + suffix;
 }
 
+namespace {
+
+// The few file calls of AtomicFile, on POSIX systems and on Windows (where
+// the tests of the Windows builds write archives too).
+#ifdef _WIN32
+int CreateExclusive(const char* path) {
+    return ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+long WriteSome(int fd, const char* bytes, size_t length) {
+    return ::_write(fd, bytes, static_cast<unsigned>(std::min<size_t>(length, size_t(1) << 30)));
+}
+int CloseFile(int fd) { return ::_close(fd); }
+void RemoveFile(const char* path) { ::_unlink(path); }
+void KeepMode(int, const std::string&) {}
+#else
+int CreateExclusive(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+long WriteSome(int fd, const char* bytes, size_t length) { return static_cast<long>(::write(fd, bytes, length)); }
+int CloseFile(int fd) { return ::close(fd); }
+void RemoveFile(const char* path) { ::unlink(path); }
+// The mode of a file that is being replaced is kept (an executable stays one).
+void KeepMode(int fd, const std::string& path) {
+    struct stat old;
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+}
+#endif
+
+}  // namespace
+
 AtomicFile::~AtomicFile() { Discard(); }
 
 void AtomicFile::Discard() {
-    if (m_fd >= 0) ::close(m_fd);
-    if (!m_temp.empty()) ::unlink(m_temp.c_str());
+    if (m_fd >= 0) CloseFile(m_fd);
+    if (!m_temp.empty()) RemoveFile(m_temp.c_str());
     m_fd = -1;
     m_temp.clear();
 }
@@ -283,7 +316,7 @@ bool AtomicFile::Open(const std::string& path, std::string* error) {
     const std::string base = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".partial";
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temp = attempt == 0 ? base : base + "." + std::to_string(attempt);
-        m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        m_fd = CreateExclusive(temp.c_str());
         if (m_fd >= 0) {
             m_temp = temp;
             return false;
@@ -296,7 +329,7 @@ bool AtomicFile::Open(const std::string& path, std::string* error) {
 bool AtomicFile::Write(const void* bytes, size_t length, std::string* error) {
     const char* p = static_cast<const char*>(bytes);
     while (length > 0) {
-        const ssize_t done = ::write(m_fd, p, length);
+        const long done = WriteSome(m_fd, p, length);
         if (done < 0 && errno == EINTR) continue;
         if (done <= 0) {
             const int reason = done < 0 ? errno : ENOSPC;
@@ -310,20 +343,20 @@ bool AtomicFile::Write(const void* bytes, size_t length, std::string* error) {
 }
 
 bool AtomicFile::Commit(std::string* error) {
-    // Keep the mode of a file that is being replaced (an executable stays one).
-    struct stat old;
-    if (::stat(m_path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(m_fd, old.st_mode & 07777);
-    const int closed = ::close(m_fd);
+    KeepMode(m_fd, m_path);
+    const int closed = CloseFile(m_fd);
     const int closeError = errno;
     m_fd = -1;
     if (closed != 0) {
         Discard();
         return Fail(error, "cannot write " + m_path + ": " + std::strerror(closeError));
     }
-    if (::rename(m_temp.c_str(), m_path.c_str()) != 0) {
-        const int reason = errno;
+    // std::filesystem's rename replaces an existing file on Windows too.
+    std::error_code ec;
+    std::filesystem::rename(m_temp, m_path, ec);
+    if (ec) {
         Discard();
-        return Fail(error, "cannot replace " + m_path + ": " + std::strerror(reason));
+        return Fail(error, "cannot replace " + m_path + ": " + ec.message());
     }
     m_temp.clear();
     return false;
