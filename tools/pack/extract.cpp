@@ -124,10 +124,15 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
     // Relative as given: messages name the path the user wrote.
     const std::string& dir = options.directory;
     struct stat status;
-    if (::stat(dir.c_str(), &status) == 0 && !S_ISDIR(status.st_mode)) {
+    const bool dirExists = ::stat(dir.c_str(), &status) == 0;
+    if (dirExists && !S_ISDIR(status.st_mode)) {
         err << "kobaru-pack: " << names.ShowHost(dir) << " is not a folder\n";
         return kFailed;
     }
+    // Below a folder that is missing or empty nothing can stand in the way:
+    // the targets are then not looked at one by one.
+    std::error_code emptyError;
+    const bool fresh = !dirExists || (std::filesystem::is_empty(dir, emptyError) && !emptyError);
     Index index;
     if (LoadArchive(plain[0], names, &index, err)) return kFailed;
     EntryLookup lookup(index);
@@ -180,7 +185,7 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
         std::string folder = FileAbove(entry.name, [&](const std::string& n) {
             return lookup.IsFolderEntry(std::string_view(entry.name.data(), n.size()), depth++);
         });
-        for (size_t k = 0; folder.empty() && k + 1 < parts.size(); ++k) {
+        for (size_t k = 0; !fresh && folder.empty() && k + 1 < parts.size(); ++k) {
             auto known = fileOnDisk.find(parts[k]);
             if (known == fileOnDisk.end()) {
                 struct stat st;
@@ -200,7 +205,7 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
         target.entry = i;
         target.path = parts.back();
         struct stat st;
-        if (::lstat(target.path.c_str(), &st) == 0) {
+        if (!fresh && ::lstat(target.path.c_str(), &st) == 0) {
             if (S_ISDIR(st.st_mode)) {
                 err << "kobaru-pack: " << names.ShowHost(target.path) << " is a folder; not replaced by an entry\n";
                 return kFailed;
