@@ -20,19 +20,23 @@ namespace kobaru_pack {
 
 namespace {
 
-// Where an entry goes below dir: the name split at backslashes where a
-// character begins, each part in the host's encoding. Only called for names
-// NameProblem accepts. True when a part has no host form, with a reason.
-bool EntryPath(const std::string& dir, const std::string& name, const Names& names, std::vector<std::string>* parts,
-               std::string* why) {
-    parts->clear();
-    std::string path = dir;
-    for (const std::string& part : Components(name)) {
-        std::string host;
-        if (names.ToHost(part, &host, why)) return true;
-        if (!path.empty() && path.back() != '/') path += '/';
-        path += host;
-        parts->push_back(path);
+// Where an entry goes below dir: the name cut at its separators, each part
+// in the host's encoding, joined with "/". *folderEnds gets the length of
+// the path up to each folder part's end. True when a part has no host form,
+// with a reason.
+bool EntryPath(const std::string& dir, const std::string& name, const std::vector<size_t>& separators,
+               const Names& names, std::string* path, std::vector<size_t>* folderEnds, std::string* why) {
+    *path = dir;
+    folderEnds->clear();
+    size_t start = 0;
+    std::string host;
+    for (size_t k = 0; k <= separators.size(); ++k) {
+        const size_t end = k < separators.size() ? separators[k] : name.size();
+        if (names.ToHost(name.substr(start, end - start), &host, why)) return true;
+        if (!path->empty() && path->back() != '/') *path += '/';
+        *path += host;
+        if (k < separators.size()) folderEnds->push_back(path->size());
+        start = end + 1;
     }
     return false;
 }
@@ -167,43 +171,46 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
     targets.reserve(wanted.size());
     size_t kept = 0;
     std::string firstKept;
-    std::vector<std::string> parts;
+    std::vector<size_t> separators, folderEnds;
     for (size_t i : wanted) {
         const IndexEntry& entry = index[i];
-        if (const char* problem = NameProblem(entry.name)) {
-            err << "kobaru-pack: entry name '" << names.Show(entry.name) << "' " << problem << "; not extracted\n";
+        if (!SafeSeparators(entry.name, &separators)) {
+            const char* problem = NameProblem(entry.name);
+            err << "kobaru-pack: entry name '" << names.Show(entry.name) << "' "
+                << (problem != nullptr ? problem : "cannot be split into folder names") << "; not extracted\n";
             return kFailed;
         }
+        Target target;
+        target.entry = i;
         std::string error;
-        if (EntryPath(dir, entry.name, names, &parts, &error) || !(error = SpanProblem(entry, sizes, names)).empty()) {
+        if (EntryPath(dir, entry.name, separators, names, &target.path, &folderEnds, &error) ||
+            !(error = SpanProblem(entry, sizes, names)).empty()) {
             err << "kobaru-pack: entry '" << names.Show(entry.name) << "' " << error << "\n";
             return kFailed;
         }
         // An entry below another entry's name, or below a file already on
         // disk, would stop the extraction halfway.
-        size_t depth = 0;
-        std::string folder = FileAbove(entry.name, [&](const std::string& n) {
-            return lookup.IsFolderEntry(std::string_view(entry.name.data(), n.size()), depth++);
-        });
-        for (size_t k = 0; !fresh && folder.empty() && k + 1 < parts.size(); ++k) {
-            auto known = fileOnDisk.find(parts[k]);
+        std::string folder;
+        for (size_t depth = 0; depth < separators.size(); ++depth) {
+            if (lookup.IsFolderEntry(std::string_view(entry.name.data(), separators[depth]), depth)) {
+                folder = entry.name.substr(0, separators[depth]);
+                break;
+            }
+        }
+        for (size_t k = 0; !fresh && folder.empty() && k < folderEnds.size(); ++k) {
+            const std::string part = target.path.substr(0, folderEnds[k]);
+            auto known = fileOnDisk.find(part);
             if (known == fileOnDisk.end()) {
                 struct stat st;
-                known = fileOnDisk.emplace(parts[k], ::stat(parts[k].c_str(), &st) == 0 && !S_ISDIR(st.st_mode)).first;
+                known = fileOnDisk.emplace(part, ::stat(part.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)).first;
             }
-            if (known->second) {
-                const std::vector<std::string> stored = Components(entry.name);
-                for (size_t j = 0; j <= k; ++j) folder += (j == 0 ? "" : "\\") + stored[j];
-            }
+            if (known->second) folder = entry.name.substr(0, separators[k]);
         }
         if (!folder.empty()) {
             err << "kobaru-pack: entry '" << names.Show(entry.name) << "' lies below the file '" << names.Show(folder)
                 << "'; nothing extracted\n";
             return kFailed;
         }
-        Target target;
-        target.entry = i;
-        target.path = parts.back();
         struct stat st;
         if (!fresh && ::lstat(target.path.c_str(), &st) == 0) {
             if (S_ISDIR(st.st_mode)) {
@@ -226,16 +233,18 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
     std::sort(targets.begin(), targets.end(), [&](const Target& a, const Target& b) {
         const IndexEntry& x = index[a.entry];
         const IndexEntry& y = index[b.entry];
-        if (x.container != y.container) return x.container < y.container;
+        if (x.containerId != y.containerId) return x.containerId < y.containerId;
         return x.offset != y.offset ? x.offset < y.offset : a.entry < b.entry;
     });
+    // Folders made so far; files in offset order mostly share the last one.
     std::unordered_set<std::string> made;
+    std::string lastParent;
     ContainerReader reader;
     for (const Target& target : targets) {
         const size_t entryAt = target.entry;
         const size_t slash = target.path.rfind('/');
         const std::string parent = slash == std::string::npos ? std::string() : target.path.substr(0, slash);
-        if (!parent.empty() && made.insert(parent).second) {
+        if (!parent.empty() && parent != lastParent && made.insert(parent).second) {
             std::error_code ec;
             std::filesystem::create_directories(parent, ec);
             if (ec) {
@@ -243,6 +252,7 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
                 return kFailed;
             }
         }
+        lastParent = parent;
         std::string error;
         if (WriteEntry(index[entryAt], target, reader, &error)) {
             // A failed write or open names its file; a short read (the

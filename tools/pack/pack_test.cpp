@@ -194,6 +194,8 @@ TEST_F(PackTool, VerifyRejectsWhatTheInstallerCouldNotRead) {
         }
     }
     EXPECT_FALSE(std::filesystem::exists("evil"));
+    // Refused before anything was written: not even the harmless entry.
+    EXPECT_FALSE(std::filesystem::exists("0"));
     // A pf0 index cut short is refused by list as well.
     ASSERT_EQ(kOk, Pack({"create", "--version", "pf0", "-o", "p0.pfs", "one.txt", "two.bin"}));
     PutFile("p0cut.pfs", Slurp("p0.pfs").substr(0, 7 + 268 + 10));

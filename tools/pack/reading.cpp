@@ -79,10 +79,42 @@ bool CheckContainer(const std::string& path, const Names& names, std::ostream& e
     return false;
 }
 
-// Positions of the separators of name: backslashes where a character
-// begins, never a Shift-JIS trail byte. True when the name is one NameProblem
-// accepts (checked here without building its parts).
-bool SplitSafely(const std::string& name, std::vector<size_t>* separators) {
+}  // namespace
+
+bool LoadArchive(const std::string& path, const Names& names, Index* index, std::ostream& err) {
+    if (CheckContainer(path, names, err)) return true;
+    // Mounted under the path as given: containers are then spelt as the user
+    // wrote the archive's path, and no entry is ever opened through the
+    // reader's name lookup, which would try a plain file of the name first.
+    tamarin::CPackFile reader;
+    if (reader.Mount(path.c_str())) {
+        err << "kobaru-pack: " << names.ShowHost(path) << ": not an archive, or its index is cut short\n";
+        return true;
+    }
+    // No entry is opened through the reader afterwards: each decoded entry
+    // is taken out of the registry as it is copied, so the index is never
+    // held twice.
+    tamarin::HeaderMap& headers = tamarin::g_archiveRegistry[path];
+    index->clear();
+    index->reserve(headers.size());
+    // Volumes are told apart by the suffix the registry keeps for them.
+    std::map<std::string, uint32_t> containerIds;
+    for (auto item = headers.begin(); item != headers.end(); item = headers.erase(item)) {
+        IndexEntry entry;
+        entry.name = item->first;
+        entry.container = tamarin::ContainerPathOf(path, item->second);
+        entry.containerId =
+            containerIds.emplace(item->second.containerPath, static_cast<uint32_t>(containerIds.size())).first->second;
+        entry.offset = item->second.offset;
+        entry.size = item->second.size;
+        index->push_back(std::move(entry));
+    }
+    tamarin::g_archiveRegistry.clear();
+    std::sort(index->begin(), index->end(), [](const IndexEntry& a, const IndexEntry& b) { return a.name < b.name; });
+    return false;
+}
+
+bool SafeSeparators(const std::string& name, std::vector<size_t>* separators) {
     separators->clear();
     if (name.empty() || name[0] == '\\') return false;
     size_t partStart = 0;
@@ -105,37 +137,6 @@ bool SplitSafely(const std::string& name, std::vector<size_t>* separators) {
         }
     }
     return true;
-}
-
-}  // namespace
-
-bool LoadArchive(const std::string& path, const Names& names, Index* index, std::ostream& err) {
-    if (CheckContainer(path, names, err)) return true;
-    // Mounted under the path as given: containers are then spelt as the user
-    // wrote the archive's path, and no entry is ever opened through the
-    // reader's name lookup, which would try a plain file of the name first.
-    tamarin::CPackFile reader;
-    if (reader.Mount(path.c_str())) {
-        err << "kobaru-pack: " << names.ShowHost(path) << ": not an archive, or its index is cut short\n";
-        return true;
-    }
-    // No entry is opened through the reader afterwards: each decoded entry
-    // is taken out of the registry as it is copied, so the index is never
-    // held twice.
-    tamarin::HeaderMap& headers = tamarin::g_archiveRegistry[path];
-    index->clear();
-    index->reserve(headers.size());
-    for (auto item = headers.begin(); item != headers.end(); item = headers.erase(item)) {
-        IndexEntry entry;
-        entry.name = item->first;
-        entry.container = tamarin::ContainerPathOf(path, item->second);
-        entry.offset = item->second.offset;
-        entry.size = item->second.size;
-        index->push_back(std::move(entry));
-    }
-    tamarin::g_archiveRegistry.clear();
-    std::sort(index->begin(), index->end(), [](const IndexEntry& a, const IndexEntry& b) { return a.name < b.name; });
-    return false;
 }
 
 size_t EntryLookup::Find(std::string_view name) const {
@@ -181,7 +182,7 @@ size_t CheckIndex(const Index& index, const Names& names, std::ostream& err) {
     EntryLookup lookup(index);
     for (const IndexEntry& entry : index) {
         std::string error;
-        if (!SplitSafely(entry.name, &separators)) {
+        if (!SafeSeparators(entry.name, &separators)) {
             const char* problem = NameProblem(entry.name);
             error = problem != nullptr ? problem : "cannot be split into folder names";
         } else {
@@ -207,7 +208,7 @@ std::vector<size_t> InOffsetOrder(const Index& index, const std::vector<size_t>&
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         const IndexEntry& x = index[a];
         const IndexEntry& y = index[b];
-        if (x.container != y.container) return x.container < y.container;
+        if (x.containerId != y.containerId) return x.containerId < y.containerId;
         return x.offset != y.offset ? x.offset < y.offset : a < b;
     });
     return order;

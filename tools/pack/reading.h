@@ -22,6 +22,8 @@ namespace kobaru_pack {
 struct IndexEntry {
     std::string name;
     std::string container;
+    // The same number for entries of the same container.
+    uint32_t containerId = 0;
     uint32_t offset = 0;
     uint32_t size = 0;
 };
@@ -73,6 +75,11 @@ std::string SpanProblem(const IndexEntry& entry, ContainerSizes& sizes, const Na
 // (unless names are raw), and bytes inside the container. One line per
 // problem on err; the number of problems.
 size_t CheckIndex(const Index& index, const Names& names, std::ostream& err);
+
+// Positions of the separators of name: backslashes where a character begins,
+// never a Shift-JIS trail byte. True when the name is one NameProblem
+// accepts (checked here without building its parts).
+bool SafeSeparators(const std::string& name, std::vector<size_t>* separators);
 
 // Entry positions in the order their bytes lie: by container, then offset.
 std::vector<size_t> InOffsetOrder(const Index& index, const std::vector<size_t>& positions);
