@@ -184,9 +184,9 @@ TEST_F(PackTool, VerifyRejectsWhatTheInstallerCouldNotRead) {
     // Stored names the reader can never find, or that would leave the folder.
     for (const char* name : {"src/a.txt", "..\\evil", "C:\\evil", "\\abs", "a\\b"}) {
         // "a\b" below the file "a" could not be extracted; "0\first", in a
-        // folder of its own, is looked at before it.
-        huge.entries = {tamarin_writer::Entry(name, "x"), tamarin_writer::Entry("a", "y"),
-                        tamarin_writer::Entry("0\\first", "z")};
+        // folder of its own, is looked at and lies before it.
+        huge.entries = {tamarin_writer::Entry("0\\first", "z"), tamarin_writer::Entry(name, "x"),
+                        tamarin_writer::Entry("a", "y")};
         ASSERT_FALSE(tamarin_writer::EncodeArchive(huge, 0, &encoded, &error)) << error;
         PutFile("bad.pfs", encoded.bytes);
         for (const char* command : {"verify", "list", "extract"}) {
