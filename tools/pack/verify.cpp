@@ -48,8 +48,8 @@ bool CompareEntry(const IndexEntry& entry, const Input& input, ContainerReader& 
             for (size_t at = 0; at < length;) {
                 const ssize_t got = ::read(fd, disk.data(), std::min(disk.size(), length - at));
                 if (got <= 0) {
-                    *why = "cannot be compared: cannot read " + shown + ": " +
-                           (got < 0 ? std::strerror(errno) : "it is shorter than it was");
+                    *why = got < 0 ? "cannot be compared: cannot read " + shown + ": " + std::strerror(errno)
+                                   : "cannot be compared: " + shown + " changed size while it was read";
                     return true;
                 }
                 const auto mismatch = std::mismatch(disk.data(), disk.data() + got, packed + at);
