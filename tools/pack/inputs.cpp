@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 #include <map>
+#include <set>
 #include <system_error>
 
 #include "tamarin/path.h"
@@ -51,69 +53,95 @@ std::string FoldCase(std::string name) {
     return name;
 }
 
-// Adds the files below folder (sorted by name) under prefix. skip, when set,
-// is the output archive, which is never packed into itself.
-bool AddFolder(const std::string& folder, const std::string& prefix, const fs::path& skip, const Names& names,
-               std::vector<Input>* inputs, std::ostream& err) {
+// Adds the files below folder (sorted by name) under prefix. output, when
+// set, is the output archive's status: it is never packed into itself.
+// A file whose name cannot be stored is reported and the walk goes on, so
+// that one run names them all; *badNames counts them.
+bool AddFolder(const std::string& folder, const std::string& prefix, const struct stat* output, const Names& names,
+               std::vector<Input>* inputs, size_t* badNames, std::ostream& err) {
     std::vector<Input> found;
+    std::vector<std::string> folders;
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
+        // One stat per file: its kind, its size and whether it is the output.
         const fs::path& path = it->path();
-        std::error_code kindError;
-        const fs::file_status link = it->symlink_status(kindError);
-        const fs::file_status status = it->status(kindError);
-        if (kindError) {
-            err << "kobaru-pack: cannot open " << names.ShowHost(path.string()) << ": " << kindError.message() << "\n";
+        const std::string file = path.string();
+        struct stat status;
+        if (::stat(file.c_str(), &status) != 0) {
+            err << "kobaru-pack: cannot open " << names.ShowHost(file) << ": " << std::strerror(errno) << "\n";
             return true;
         }
-        if (fs::is_directory(link)) continue;
-        if (fs::is_directory(status)) {
-            err << "kobaru-pack: " << names.ShowHost(path.string())
-                << " is a link to a folder, which is not followed\n";
+        if (S_ISDIR(status.st_mode)) {
+            struct stat link;
+            if (::lstat(file.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+                err << "kobaru-pack: " << names.ShowHost(file) << " is a link to a folder, which is not followed\n";
+                return true;
+            }
+            folders.push_back(file);
+            continue;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            err << "kobaru-pack: " << names.ShowHost(file) << " is not a regular file (a device, pipe or socket)\n";
             return true;
         }
-        if (!fs::is_regular_file(status)) {
-            err << "kobaru-pack: " << names.ShowHost(path.string())
-                << " is not a regular file (a device, pipe or socket)\n";
-            return true;
-        }
-        std::error_code same;
-        if (!skip.empty() && fs::equivalent(path, skip, same)) {
-            err << "kobaru-pack: warning: " << names.ShowHost(path.string()) << " is the archive itself; left out\n";
+        if (output != nullptr && status.st_dev == output->st_dev && status.st_ino == output->st_ino) {
+            err << "kobaru-pack: warning: " << names.ShowHost(file) << " is the archive itself; left out\n";
             continue;
         }
         Input input;
         input.file = path.string();
         input.name = prefix;
+        bool named = true;
         for (const fs::path& part : path.lexically_relative(folder)) {
             std::string component, why;
             if (names.ToArchive(part.string(), &component, &why)) {
-                err << "kobaru-pack: the name of " << names.ShowHost(input.file) << " " << why << "\n";
-                return true;
+                err << "kobaru-pack: the name of " << names.ShowHost(file) << " " << why << "\n";
+                named = false;
+                break;
             }
             // A backslash that begins a character would split the name.
             if (Components(component).size() != 1) {
                 err << "kobaru-pack: " << names.ShowHost(input.file)
                     << ": a file name holding '\\' cannot be stored; name it with --entry NAME=FILE\n";
-                return true;
+                named = false;
+                break;
             }
             input.name += (input.name.empty() ? "" : "\\") + component;
         }
-        input.size = it->file_size(kindError);
-        if (kindError) {
-            err << "kobaru-pack: cannot open " << names.ShowHost(input.file) << ": " << kindError.message() << "\n";
-            return true;
+        if (!named) {
+            ++*badNames;
+            continue;
         }
+        input.size = static_cast<uintmax_t>(status.st_size);
         found.push_back(std::move(input));
     }
     if (ec) {
         err << "kobaru-pack: cannot read folder " << names.ShowHost(folder) << ": " << ec.message() << "\n";
         return true;
     }
-    if (found.empty()) err << "kobaru-pack: warning: folder " << names.ShowHost(folder) << " holds no files\n";
+    if (found.empty() && *badNames == 0) {
+        err << "kobaru-pack: warning: folder " << names.ShowHost(folder) << " holds no files\n";
+    } else {
+        // An archive holds files only: a folder with no file below it is not
+        // stored, and the topmost such folder is named.
+        std::set<std::string> holding;
+        for (const Input& input : found) {
+            for (fs::path up = fs::path(input.file).parent_path(); up.string().size() > folder.size();
+                 up = up.parent_path()) {
+                if (!holding.insert(up.string()).second) break;
+            }
+        }
+        for (const std::string& f : folders) {
+            const std::string parent = fs::path(f).parent_path().string();
+            if (holding.count(f) == 0 && (parent.size() <= folder.size() || holding.count(parent) != 0)) {
+                err << "kobaru-pack: warning: folder " << names.ShowHost(f)
+                    << " holds no files and is left out (an archive stores files only)\n";
+            }
+        }
+    }
     std::sort(found.begin(), found.end(), [](const Input& a, const Input& b) { return a.name < b.name; });
-    inputs->insert(inputs->end(), found.begin(), found.end());
+    inputs->insert(inputs->end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
     return false;
 }
 
@@ -196,9 +224,10 @@ std::string WindowsNameProblem(const std::string& name) {
 // a message.
 bool GatherInputs(const std::vector<Operand>& operands, const std::string& output, uintmax_t alreadyUsed,
                   const Names& names, bool forWindows, std::vector<Input>* inputs, std::ostream& err) {
-    fs::path skip;
     std::error_code ec;
-    if (!output.empty() && fs::exists(output, ec)) skip = output;
+    struct stat outputStatus;
+    const bool outputExists = !output.empty() && ::stat(output.c_str(), &outputStatus) == 0;
+    size_t badNames = 0;
     for (const Operand& o : operands) {
         const std::string given = o.pair ? WithBackslashes(o.name) : NameOfPath(o.file);
         std::string prefix, why;
@@ -220,12 +249,21 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
             return true;
         }
         if (fs::is_directory(status)) {
-            if (AddFolder(o.file, prefix, skip, names, inputs, err)) return true;
+            if (AddFolder(o.file, prefix, outputExists ? &outputStatus : nullptr, names, inputs, &badNames, err)) return true;
             continue;
         }
         if (!fs::is_regular_file(status)) {
             err << "kobaru-pack: " << names.ShowHost(o.file)
                 << " is not a regular file or folder (a device, pipe or socket)\n";
+            return true;
+        }
+        // Written through a temporary file, the output would replace its own
+        // input with an archive of it.
+        struct stat inputStatus;
+        if (outputExists && ::stat(o.file.c_str(), &inputStatus) == 0 && inputStatus.st_dev == outputStatus.st_dev &&
+            inputStatus.st_ino == outputStatus.st_ino) {
+            err << "kobaru-pack: " << names.ShowHost(o.file) << " is the output " << names.ShowHost(output)
+                << " itself; an archive cannot hold itself\n";
             return true;
         }
         Input input;
@@ -246,10 +284,12 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
         const char* const general = NameProblem(input.name);
         std::string problem = general != nullptr ? general : "";
         if (problem.empty() && forWindows) problem = WindowsNameProblem(input.name);
+        // Every bad name is reported, so one run shows all there are to fix.
         if (!problem.empty()) {
             err << "kobaru-pack: entry name '" << names.Show(input.name) << "' (for " << names.ShowHost(input.file)
                 << ") " << problem << "\n";
-            return true;
+            ++badNames;
+            continue;
         }
         const auto added = byName.emplace(input.name, &input);
         if (!added.second) {
@@ -264,6 +304,7 @@ bool GatherInputs(const std::vector<Operand>& operands, const std::string& outpu
         }
         total += input.size;
     }
+    if (badNames != 0) return true;
     // A name below another entry's name would need that file as a folder.
     for (const Input& input : *inputs) {
         const std::string folder =

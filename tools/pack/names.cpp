@@ -6,6 +6,9 @@
 #include <langinfo.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <utility>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -76,10 +79,18 @@ std::string Hex(unsigned char c) {
 // in UTF-8 the C1 range) and bytes that are not text of the encoding. A
 // Shift-JIS lead byte that is not UTF-8 is escaped together with its trail
 // byte, so a raw Shift-JIS name stays readable as pairs.
-std::string Escape(const std::string& text, bool utf8) {
+// raw: every byte from 0x80 up is escaped too (a lead byte with its trail
+// byte), whether or not the bytes happen to form UTF-8.
+std::string Escape(const std::string& text, bool utf8, bool raw) {
     std::string out;
     for (size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (raw && c >= 0x80) {
+            const size_t n = tamarin::IsLeadByte(c) && i + 1 < text.size() ? 2 : 1;
+            for (size_t k = 0; k < n; ++k) out += Hex(static_cast<unsigned char>(text[i + k]));
+            i += n;
+            continue;
+        }
         if (!utf8) {
             out += c < 0x20 || c == 0x7F ? Hex(c) : std::string(1, static_cast<char>(c));
             ++i;
@@ -117,9 +128,15 @@ private:
 // position of the first byte that could not be converted (npos when the
 // conversion itself is unknown).
 bool Convert(const char* from, const char* to, const std::string& text, std::string* out, size_t* bad) {
-    Converter converter(to, from);
+    // Opened once per pair of encodings: a command converts every name of an
+    // archive, and opening a converter costs more than using it.
+    static std::map<std::pair<std::string, std::string>, std::unique_ptr<Converter> > converters;
+    std::unique_ptr<Converter>& cached = converters[std::make_pair(std::string(from), std::string(to))];
+    if (!cached) cached.reset(new Converter(to, from));
+    Converter& converter = *cached;
     *bad = std::string::npos;
     if (!converter.ok()) return true;
+    iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
     out->clear();
     std::string input = text;
     char* in = input.empty() ? nullptr : &input[0];
@@ -140,6 +157,15 @@ bool Convert(const char* from, const char* to, const std::string& text, std::str
     iconv(converter.get(), nullptr, nullptr, &o, &outLeft);
     out->append(buffer, o - buffer);
     return false;
+}
+
+// Printable ASCII (0x20-0x7E) only: the same bytes in code page 932, in
+// every host encoding and as printed, so such a name needs no conversion.
+bool PlainAscii(const std::string& text) {
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -165,7 +191,7 @@ Names::Names(bool raw, const std::string& hostEncoding) : m_raw(raw), m_host(hos
 }
 
 bool Names::ToArchive(const std::string& host, std::string* archive, std::string* why) const {
-    if (m_raw) {
+    if (m_raw || PlainAscii(host)) {
         *archive = host;
         return false;
     }
@@ -189,7 +215,7 @@ bool Names::ToArchive(const std::string& host, std::string* archive, std::string
         const std::string bytes = utf8.substr(at, std::max<size_t>(1, Utf8At(utf8, at, &cp)));
         std::string shown;
         if (m_utf8 || Convert("UTF-8", m_host.c_str(), bytes, &shown, &bad)) shown = bytes;
-        return "'" + Escape(shown, m_utf8) + "'";
+        return "'" + Escape(shown, m_utf8, m_raw) + "'";
     };
     // The yen sign and the overline would turn into the bytes of "\" and "~"
     // (code page 932 has neither), the first of them a folder separator.
@@ -213,7 +239,7 @@ bool Names::ToArchive(const std::string& host, std::string* archive, std::string
 bool Names::NotText(const std::string& archive, std::string* why) const {
     std::string utf8;
     size_t bad = 0;
-    if (m_raw || !Convert("CP932", "UTF-8", archive, &utf8, &bad)) return false;
+    if (m_raw || PlainAscii(archive) || !Convert("CP932", "UTF-8", archive, &utf8, &bad)) return false;
     *why = bad == std::string::npos ? "cannot be converted from code page 932 on this system"
                                     : "is not code page 932 text at byte " + std::to_string(bad) +
                                           "; --raw-names reads names as bytes";
@@ -221,7 +247,7 @@ bool Names::NotText(const std::string& archive, std::string* why) const {
 }
 
 bool Names::ToHost(const std::string& archive, std::string* host, std::string* why) const {
-    if (m_raw) {
+    if (m_raw || PlainAscii(archive)) {
         *host = archive;
         return false;
     }
@@ -238,23 +264,33 @@ bool Names::ToHost(const std::string& archive, std::string* host, std::string* w
 }
 
 std::string Names::Show(const std::string& archive) const {
+    if (archive.size() <= kLongestName && PlainAscii(archive)) return archive;
     if (archive.size() > kLongestName) {
         size_t cut = 0;
         while (cut < kShownBytes) cut += tamarin::IsLeadByte(static_cast<unsigned char>(archive[cut])) ? 2 : 1;
         return Show(archive.substr(0, cut)) + "... (" + std::to_string(archive.size()) + " bytes)";
     }
     std::string host, why;
-    if (ToHost(archive, &host, &why)) return Escape(archive, m_utf8);
-    return Escape(host, m_utf8);
+    if (ToHost(archive, &host, &why)) return Escape(archive, m_utf8, m_raw);
+    return Escape(host, m_utf8, m_raw);
+}
+
+void Names::AppendShown(const std::string& archive, std::string* out) const {
+    if (archive.size() <= kLongestName && PlainAscii(archive)) {
+        *out += archive;
+    } else {
+        *out += Show(archive);
+    }
 }
 
 std::string Names::ShowHost(const std::string& host) const {
+    if (host.size() <= kLongestPath && PlainAscii(host)) return host;
     if (host.size() > kLongestPath) {
         size_t cut = kShownBytes;
         while (m_utf8 && cut > 0 && (static_cast<unsigned char>(host[cut]) & 0xC0) == 0x80) --cut;
-        return Escape(host.substr(0, cut), m_utf8) + "... (" + std::to_string(host.size()) + " bytes)";
+        return Escape(host.substr(0, cut), m_utf8, m_raw) + "... (" + std::to_string(host.size()) + " bytes)";
     }
-    return Escape(host, m_utf8);
+    return Escape(host, m_utf8, m_raw);
 }
 
 }  // namespace kobaru_pack

@@ -34,6 +34,8 @@ public:
     // none), escaped and, past the longest name a Windows path can hold,
     // shortened.
     std::string Show(const std::string& archive) const;
+    // Show(archive) appended to out (without a copy for a plain name).
+    void AppendShown(const std::string& archive, std::string* out) const;
     // A host string (a path) as printed: escaped, shortened past PATH_MAX.
     std::string ShowHost(const std::string& host) const;
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tamarin/pack_file.h"
+#include "tamarin_writer/allocation_watch.h"
 #include "tamarin_writer/testing.h"
 #include "tamarin_writer/writer.h"
 
@@ -182,8 +183,10 @@ TEST_F(PackTool, VerifyRejectsWhatTheInstallerCouldNotRead) {
     EXPECT_FALSE(std::filesystem::exists("x"));
     // Stored names the reader can never find, or that would leave the folder.
     for (const char* name : {"src/a.txt", "..\\evil", "C:\\evil", "\\abs", "a\\b"}) {
-        // "a\b" below the file "a" could not be extracted.
-        huge.entries = {tamarin_writer::Entry(name, "x"), tamarin_writer::Entry("a", "y")};
+        // "a\b" below the file "a" could not be extracted; "0\first", in a
+        // folder of its own, is looked at and lies before it.
+        huge.entries = {tamarin_writer::Entry("0\\first", "z"), tamarin_writer::Entry(name, "x"),
+                        tamarin_writer::Entry("a", "y")};
         ASSERT_FALSE(tamarin_writer::EncodeArchive(huge, 0, &encoded, &error)) << error;
         PutFile("bad.pfs", encoded.bytes);
         for (const char* command : {"verify", "list", "extract"}) {
@@ -191,6 +194,8 @@ TEST_F(PackTool, VerifyRejectsWhatTheInstallerCouldNotRead) {
         }
     }
     EXPECT_FALSE(std::filesystem::exists("evil"));
+    // Refused before anything was written: not even the harmless entry.
+    EXPECT_FALSE(std::filesystem::exists("0"));
     // A pf0 index cut short is refused by list as well.
     ASSERT_EQ(kOk, Pack({"create", "--version", "pf0", "-o", "p0.pfs", "one.txt", "two.bin"}));
     PutFile("p0cut.pfs", Slurp("p0.pfs").substr(0, 7 + 268 + 10));
@@ -217,7 +222,9 @@ TEST_F(PackTool, CommandLines) {
     // newline, a 300-byte name; and one that is not code page 932 text.
     typedef std::vector<std::string> NameList;
     for (const auto& archive : {std::make_pair("esc.pfs", NameList{"a\x1b[2Jb\nc", std::string(300, 'n')}),
-                                std::make_pair("raw.pfs", NameList{"\x80x"})}) {
+                                std::make_pair("raw.pfs", NameList{"\x80x"}),
+                                // Half-width katakana whose bytes happen to form UTF-8 ("\xdd\xb6").
+                                std::make_pair("kana.pfs", NameList{"\xca\xdd\xb6\xb8.txt"})}) {
         tamarin_writer::Archive made;
         for (const std::string& name : archive.second) made.entries.push_back(tamarin_writer::Entry(name, "y"));
         tamarin_writer::Encoded encoded;
@@ -225,6 +232,40 @@ TEST_F(PackTool, CommandLines) {
         ASSERT_FALSE(tamarin_writer::EncodeArchive(made, 0, &encoded, &error)) << error;
         PutFile(archive.first, encoded.bytes);
     }
+    // Several names Windows cannot create in one folder; a folder with an
+    // empty folder (holding another) beside a file.
+    std::filesystem::create_directories("win");
+    PutFile("win/a?b", "1");
+    PutFile("win/CON.txt", "2");
+    PutFile("win/fine.txt", "3");
+    std::filesystem::create_directories("hollow/empty/deeper");
+    PutFile("hollow/f.txt", "4");
+    // A PE image signed with Authenticode: its security directory (the fifth
+    // data directory of a PE32 optional header at 0x58) points at the 16
+    // bytes that end the file; and one whose table does not end it.
+    std::string signedImage(512, '\0');
+    signedImage[0] = 'M';
+    signedImage[1] = 'Z';
+    tamarin_writer::PatchWord(signedImage, 0x3C, 0x40);
+    signedImage.replace(0x40, 4, std::string("PE\0\0", 4));
+    signedImage[0x58] = 0x0B;
+    signedImage[0x59] = 0x01;
+    tamarin_writer::PatchWord(signedImage, 0x58 + 92, 16);
+    tamarin_writer::PatchWord(signedImage, 0x58 + 96 + 32, 496);
+    tamarin_writer::PatchWord(signedImage, 0x58 + 96 + 36, 16);
+    PutFile("signed.exe", signedImage);
+    tamarin_writer::PatchWord(signedImage, 0x58 + 96 + 32, 400);
+    PutFile("midsigned.exe", signedImage);
+    // Targets of extract in the way: a file where a folder must go, a folder
+    // where a file must go.
+    ASSERT_EQ(kOk, Pack({"create", "-o", "deep.pfs", "--entry", "d/x.txt=one.txt", "--entry", "e/y.txt=two.bin"}))
+        << err.str();
+    std::filesystem::create_directories("xd");
+    PutFile("xd/d", "in the way");
+    std::filesystem::create_directories("xf/d/x.txt");
+    // An entry cut short, its archive named by a relative path.
+    ASSERT_EQ(kOk, Pack({"create", "-o", "whole.pfs", "one.txt"})) << err.str();
+    PutFile("cutrow.pfs", Slurp("whole.pfs").substr(0, Slurp("whole.pfs").size() - 1));
     struct Case {
         std::vector<std::string> args;
         int code;
@@ -277,7 +318,8 @@ TEST_F(PackTool, CommandLines) {
         {{"create", "-o", "u.pfs", "t", "--entry", "表/ポ=one.txt"}, kOk, "u.pfs: pf2, 2 entries,"},
         {{"list", "--quiet", "u.pfs"}, kOk, "\tt\\\\深い\\\\a.txt\n[0-9]+\t11\tu.pfs\t表\\\\ポ\n$"},
         {{"verify", "u.pfs", "--expect", "t/深い/a.txt", "--expect", "表/ポ"}, kOk, "2 entries, structure ok"},
-        {{"extract", "-C", "uo", "u.pfs", "表/ポ", "t\\深い\\a.txt"}, kOk, "^uo/表/ポ\nuo/t/深い/a.txt\n$"},
+        // Written (and printed) in the order the bytes lie, not as asked.
+        {{"extract", "-C", "uo", "u.pfs", "表/ポ", "t\\深い\\a.txt"}, kOk, "^uo/t/深い/a.txt\nuo/表/ポ\n$"},
         {{"create", "-o", "o.pfs", "sjis"}, kFailed,
          "the name of sjis/\\\\x95\\\\x5c is not UTF-8 text \\(the locale's encoding\\) at byte 0; --raw-names"},
         {{"create", "-o", "o.pfs", "--entry", "café=one.txt"}, kFailed,
@@ -295,6 +337,40 @@ TEST_F(PackTool, CommandLines) {
         {{"list", "--quiet", "esc.pfs"}, kOk,
          "^[0-9]+\t1\tesc.pfs\ta\\\\x1b\\[2Jb\\\\x0ac\n[0-9]+\t1\tesc.pfs\tn{100}\\.\\.\\. \\(300 bytes\\)\n$"},
         {{"verify", "ok.pfs"}, kOk, "structure ok \\(entry bytes not checked: the format has no checksum"},
+        // A signature an appended archive would break, removed only when asked.
+        {{"append", "-o", "s1.exe", "signed.exe", "one.txt"}, kFailed,
+         "signed.exe carries an Authenticode signature, which an appended archive would break; "
+         "--strip-signature removes it"},
+        {{"append", "--strip-signature", "-o", "s2.exe", "signed.exe", "one.txt"}, kOk,
+         "s2.exe: pf2 archive at 496 \\(header word\\)[^\\n]*\\n"
+         "kobaru-pack: removed the Authenticode signature of signed.exe \\(16 bytes\\); sign s2.exe again"},
+        {{"append", "--strip-signature", "-o", "s3.exe", "midsigned.exe", "one.txt"}, kFailed,
+         "midsigned.exe: its certificate table does not end the file"},
+        {{"verify", "--strip-signature", "ok.pfs"}, kUsage, "--strip-signature does not belong to verify"},
+        // An output that is one of its own inputs.
+        {{"create", "-o", "one.txt", "one.txt"}, kFailed, "one.txt is the output one.txt itself; an archive cannot"},
+        {{"append", "-o", "two.bin", "setup.exe", "--entry", "x=two.bin"}, kFailed, "two.bin is the output two.bin"},
+        // Every name of a folder Windows cannot create, in one run.
+        {{"create", "-o", "o.pfs", "win"}, kFailed,
+         "'win\\\\CON.txt' \\(for win/CON.txt\\) holds the reserved device name CON[^\\n]*\\n"
+         "kobaru-pack: entry name 'win\\\\a\\?b' \\(for win/a\\?b\\) holds '\\?'"},
+        {{"create", "-o", "hollow.pfs", "hollow"}, kOk,
+         "^hollow.pfs: pf2, 1 entry, [0-9]+ bytes\\n"
+         "kobaru-pack: warning: folder hollow/empty holds no files and is left out \\(an archive stores files "
+         "only\\)\\n$"},
+        // Raw names: every byte from 0x80 escaped, UTF-8 look-alikes too.
+        {{"list", "--raw-names", "--quiet", "kana.pfs"}, kOk, "\tkana.pfs\t\\\\xca\\\\xdd\\\\xb6\\\\xb8\\.txt\n$"},
+        // Archive paths as given, in every message.
+        {{"list", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
+        {{"verify", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
+        {{"extract", "-C", "xc", "cutrow.pfs"}, kFailed, "^kobaru-pack: entry 'one.txt' \\([0-9]+, 11\\) lies outside cutrow.pfs\n$"},
+        {{"--version"}, kOk, "^kobaru-pack [0-9.]+\n$"},
+        // Every target checked before a byte is written.
+        {{"extract", "-C", "xd", "deep.pfs"}, kFailed, "^kobaru-pack: entry 'd\\\\x.txt' lies below the file 'd'; "
+                                                       "nothing extracted\n$"},
+        {{"extract", "-C", "xf", "deep.pfs"}, kFailed, "^kobaru-pack: xf/d/x.txt is a folder; not replaced"},
+        {{"extract", "-C", "xk", "deep.pfs"}, kOk, "^xk/d/x.txt\nxk/e/y.txt\n$"},
+        {{"extract", "-C", "xk", "deep.pfs"}, kFailed, "xk/d/x.txt exists \\(and 1 more\\); nothing extracted"},
     };
     for (const Case& c : cases) {
         std::string line;
@@ -310,6 +386,18 @@ TEST_F(PackTool, CommandLines) {
     }
     EXPECT_FALSE(std::filesystem::exists("o.pfs"));
     EXPECT_FALSE(std::filesystem::exists("o.exe"));
+    EXPECT_FALSE(std::filesystem::exists("s1.exe"));
+    EXPECT_FALSE(std::filesystem::exists("xd/e"));
+    EXPECT_FALSE(std::filesystem::exists("xf/e"));
+    EXPECT_EQ("first file\n", Slurp("one.txt"));
+    // The stripped image ends where its certificate table began, its
+    // security directory cleared, and the archive follows.
+    const std::string stripped = Slurp("s2.exe");
+    EXPECT_EQ(0u, tamarin_writer::WordAt(stripped, 0x58 + 96 + 32));
+    EXPECT_EQ(0u, tamarin_writer::WordAt(stripped, 0x58 + 96 + 36));
+    EXPECT_EQ(496u, tamarin_writer::WordAt(stripped, 28));
+    EXPECT_EQ("pf2", stripped.substr(496, 3));
+    EXPECT_EQ(kOk, Pack({"verify", "s2.exe", "--against", "one.txt"})) << err.str();
 }
 
 // A write that fails midway, as on a full disk (here a file size limit),
@@ -399,6 +487,55 @@ TEST_F(PackTool, FolderRoundTripWithShiftJisNames) {
     for (const char* command : {"list", "verify", "extract"}) {
         EXPECT_EQ(kFailed, Pack({command, "cut.pfs"})) << command;
         EXPECT_NE(std::string::npos, err.str().find("lies outside")) << command << ": " << err.str();
+    }
+}
+
+// Every command that copies bytes does so in chunks: the heap's peak stays
+// far below the size of a large input (a sparse file, so nothing is
+// written for it), whichever command moves it.
+TEST_F(PackTool, MemoryStaysBoundedWhateverTheInputSize) {
+    const uintmax_t inputSize = uintmax_t(64) << 20;
+    const size_t bound = size_t(8) << 20;
+    PutFile("large.bin", "");
+    std::filesystem::resize_file("large.bin", inputSize);
+    const std::vector<std::vector<std::string> > commands = {
+        {"create", "-o", "large.pfs", "large.bin"},
+        {"append", "-o", "large.exe", "setup.exe", "large.bin"},
+        {"extract", "-C", "x", "large.pfs"},
+        {"verify", "large.exe", "--against", "large.bin"},
+        {"verify", "large.pfs", "--against", "--entry", "large.bin=x/large.bin"},
+    };
+    for (const auto& args : commands) {
+        SCOPED_TRACE(args[0]);
+        const size_t before = tamarin_writer::g_live;
+        tamarin_writer::g_peak = before;
+        ASSERT_EQ(kOk, Pack(args)) << err.str();
+        EXPECT_LT(tamarin_writer::g_peak - before, bound);
+    }
+    EXPECT_EQ(inputSize, std::filesystem::file_size("x/large.bin"));
+    // The same index behind the 512-byte image as in the archive of its own.
+    EXPECT_EQ(std::filesystem::file_size("large.pfs") + 512, std::filesystem::file_size("large.exe"));
+}
+
+// Outputs are written through temporary files named after them; a file that
+// already has such a name, the user's or an entry's, is left alone.
+TEST_F(PackTool, TemporaryFilesNeverReplaceAFile) {
+    PutFile(".two.pfs.partial", "mine");
+    ASSERT_EQ(kOk, Pack({"create", "-o", "two.pfs", "one.txt"})) << err.str();
+    EXPECT_EQ("mine", Slurp(".two.pfs.partial"));
+    for (bool temporaryFirst : {true, false}) {
+        tamarin_writer::Archive archive;
+        archive.entries = {tamarin_writer::Entry(".a.partial", "entry named like a's temporary file"),
+                           tamarin_writer::Entry("a", "a")};
+        if (!temporaryFirst) std::swap(archive.entries[0], archive.entries[1]);
+        tamarin_writer::Encoded encoded;
+        std::string error;
+        ASSERT_FALSE(tamarin_writer::EncodeArchive(archive, 0, &encoded, &error)) << error;
+        PutFile("clash.pfs", encoded.bytes);
+        std::filesystem::remove_all("t");
+        ASSERT_EQ(kOk, Pack({"extract", "-C", "t", "clash.pfs"})) << err.str();
+        EXPECT_EQ("entry named like a's temporary file", Slurp("t/.a.partial"));
+        EXPECT_EQ("a", Slurp("t/a"));
     }
 }
 

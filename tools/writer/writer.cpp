@@ -3,6 +3,15 @@
 // CHeader::Serialize), so the writer and the reader share one encoding.
 #include "tamarin_writer/writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +39,11 @@ size_t Written(tamarin::CSerializer& context) {
     return context.Stream().Position();
 }
 
+// Records where a word lies, for callers that asked (fields not null).
+void Note(std::vector<Field>* fields, const Field& field) {
+    if (fields != nullptr) fields->push_back(field);
+}
+
 void WriteTable(tamarin::CSerializer& context, const OffsetTable& table) {
     tamarin::WriteInt32(context, static_cast<uint32_t>(table.size()));
     for (const auto& pair : table) {
@@ -43,18 +57,18 @@ void WriteTable(tamarin::CSerializer& context, const OffsetTable& table) {
 std::string EncodeIndexBlock(const Archive& archive, const std::vector<uint32_t>& offsets,
                              const std::vector<uint32_t>& sizes, std::vector<Field>* fields) {
     tamarin::CSerializer context;
-    fields->push_back(Field{kTableCount, Written(context), 0});
+    Note(fields, Field{kTableCount, Written(context), 0});
     WriteTable(context, archive.indexTable);
-    fields->push_back(Field{kEntryCount, Written(context), 0});
+    Note(fields, Field{kEntryCount, Written(context), 0});
     tamarin::WriteInt32(context, static_cast<uint32_t>(archive.entries.size()));
     for (size_t i = 0; i < archive.entries.size(); ++i) {
         const Entry& entry = archive.entries[i];
-        fields->push_back(Field{kNameLength, Written(context), i});
+        Note(fields, Field{kNameLength, Written(context), i});
         tamarin::WriteString(context, entry.name);
         if (archive.version == kPf1) {
-            fields->push_back(Field{kOffset, Written(context), i});
+            Note(fields, Field{kOffset, Written(context), i});
             tamarin::WriteInt32(context, offsets[i]);
-            fields->push_back(Field{kSize, Written(context), i});
+            Note(fields, Field{kSize, Written(context), i});
             tamarin::WriteInt32(context, sizes[i]);
             continue;
         }
@@ -62,53 +76,53 @@ std::string EncodeIndexBlock(const Archive& archive, const std::vector<uint32_t>
         // go into the index with the same length framing as a string.
         tamarin::CSerializer nested;
         const size_t blockStart = Written(context) + 4;
-        fields->push_back(Field{kHeaderLength, Written(context), i});
-        fields->push_back(Field{kTableCount, blockStart + Written(nested), i});
+        Note(fields, Field{kHeaderLength, Written(context), i});
+        Note(fields, Field{kTableCount, blockStart + Written(nested), i});
         WriteTable(nested, archive.headerTable);
         const size_t pathAt = Written(nested);
         tamarin::CPackFile::CHeader header(entry.storedPath, offsets[i], sizes[i]);
         header.Serialize(nested);
-        fields->push_back(Field{kPathLength, blockStart + pathAt, i});
-        fields->push_back(Field{kOffset, blockStart + pathAt + 4 + entry.storedPath.size(), i});
-        fields->push_back(Field{kSize, blockStart + pathAt + 8 + entry.storedPath.size(), i});
+        Note(fields, Field{kPathLength, blockStart + pathAt, i});
+        Note(fields, Field{kOffset, blockStart + pathAt + 4 + entry.storedPath.size(), i});
+        Note(fields, Field{kSize, blockStart + pathAt + 8 + entry.storedPath.size(), i});
         tamarin::WriteString(context, nested.Stream().WrittenBytes());
     }
     return context.Stream().WrittenBytes();
 }
 
 // Everything in front of the entry data: magic and index.
-std::string EncodeHead(const Archive& archive, const std::vector<uint32_t>& offsets,
+std::string EncodeHeadWords(const Archive& archive, const std::vector<uint32_t>& offsets,
                        const std::vector<uint32_t>& sizes, std::vector<Field>* fields) {
     tamarin::CSerializer context;
     context.Stream().Write(kMagics[archive.version], 3);
     if (archive.version == kPf0) {
-        fields->push_back(Field{kRecordCount, Written(context), 0});
+        Note(fields, Field{kRecordCount, Written(context), 0});
         tamarin::WriteInt32(context, static_cast<uint32_t>(archive.entries.size()));
         for (size_t i = 0; i < archive.entries.size(); ++i) {
             unsigned char name[kPf0NameField] = {};
             const std::string& n = archive.entries[i].name;
             std::memcpy(name, n.data(), n.size());
             context.Stream().Write(name, kPf0NameField);
-            fields->push_back(Field{kOffset, Written(context), i});
+            Note(fields, Field{kOffset, Written(context), i});
             tamarin::WriteInt32(context, offsets[i]);
-            fields->push_back(Field{kSize, Written(context), i});
+            Note(fields, Field{kSize, Written(context), i});
             tamarin::WriteInt32(context, sizes[i]);
         }
         return context.Stream().WrittenBytes();
     }
     std::vector<Field> blockFields;
-    std::string block = EncodeIndexBlock(archive, offsets, sizes, &blockFields);
+    std::string block = EncodeIndexBlock(archive, offsets, sizes, fields != nullptr ? &blockFields : nullptr);
     if (archive.version == kPf3) {
         for (size_t i = 0; i < block.size(); ++i) {
             block[i] = static_cast<char>(block[i] ^ tamarin::g_indexKeyTable[i % 20]);
         }
     }
-    fields->push_back(Field{kIndexLength, Written(context), 0});
+    Note(fields, Field{kIndexLength, Written(context), 0});
     tamarin::WriteInt32(context, static_cast<uint32_t>(block.size()));
     const size_t blockStart = Written(context);
     for (Field f : blockFields) {
         f.position += blockStart;
-        fields->push_back(f);
+        Note(fields, f);
     }
     context.Stream().Write(block.data(), static_cast<uint32_t>(block.size()));
     return context.Stream().WrittenBytes();
@@ -134,10 +148,16 @@ const char* VersionName(Version version) {
     return kMagics[version];
 }
 
-bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::string* error) {
+namespace {
+
+// The head (magic and index) for entries of the given sizes, with the field
+// positions when fields is not null. True on failure with a reason.
+bool Layout(const Archive& archive, const std::vector<uint64_t>& dataSizes, uint32_t base, std::string* head,
+            std::vector<Field>* fields, std::string* error) {
     if (archive.version < kPf0 || archive.version > kPf3) return Fail(error, "unknown archive version");
     uint64_t dataTotal = 0;
-    for (const Entry& entry : archive.entries) {
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        const Entry& entry = archive.entries[i];
         if (archive.version == kPf0) {
             if (entry.name.size() >= kPf0NameField) {
                 return Fail(error, "entry name '" + entry.name + "' is " +
@@ -148,7 +168,7 @@ bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::str
                 return Fail(error, "a pf0 entry name cannot hold a zero byte");
             }
         }
-        dataTotal += entry.data.size();
+        dataTotal += dataSizes[i];
         if (dataTotal > kMaxContainer) return Fail(error, "entries exceed 2 GiB");
     }
 
@@ -156,8 +176,7 @@ bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::str
     // with zeros tells where the entry data begin.
     const size_t n = archive.entries.size();
     std::vector<uint32_t> offsets(n, 0), sizes(n, 0);
-    std::vector<Field> fields;
-    const size_t headLength = EncodeHead(archive, offsets, sizes, &fields).size();
+    const size_t headLength = EncodeHeadWords(archive, offsets, sizes, nullptr).size();
     if (static_cast<uint64_t>(base) + headLength + dataTotal > kMaxContainer) {
         return Fail(error, "container would exceed 2 GiB");
     }
@@ -167,18 +186,36 @@ bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::str
     for (size_t i = 0; i < n; ++i) {
         const Entry& entry = archive.entries[i];
         offsets[i] = entry.storedOffset ? *entry.storedOffset : static_cast<uint32_t>(at);
-        sizes[i] = entry.storedSize ? *entry.storedSize : static_cast<uint32_t>(entry.data.size());
-        at += entry.data.size();
+        sizes[i] = entry.storedSize ? *entry.storedSize : static_cast<uint32_t>(dataSizes[i]);
+        at += dataSizes[i];
     }
-    fields.clear();
+    *head = EncodeHeadWords(archive, offsets, sizes, fields);
+    return false;
+}
+
+}  // namespace
+
+bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::string* error) {
+    std::vector<uint64_t> dataSizes;
+    dataSizes.reserve(archive.entries.size());
+    uint64_t dataTotal = 0;
+    for (const Entry& entry : archive.entries) {
+        dataSizes.push_back(entry.data.size());
+        dataTotal += entry.data.size();
+    }
     Encoded result;
-    result.bytes = EncodeHead(archive, offsets, sizes, &fields);
-    result.bytes.reserve(headLength + dataTotal);
+    if (Layout(archive, dataSizes, base, &result.bytes, &result.fields, error)) return true;
+    result.bytes.reserve(result.bytes.size() + dataTotal);
     for (const Entry& entry : archive.entries) result.bytes += entry.data;
-    result.fields = std::move(fields);
     result.start = 0;
     *out = std::move(result);
     return false;
+}
+
+bool EncodeHead(const Archive& archive, const std::vector<uint64_t>& sizes, uint32_t base, std::string* head,
+                std::string* error) {
+    if (sizes.size() != archive.entries.size()) return Fail(error, "one size per entry needed");
+    return Layout(archive, sizes, base, head, nullptr, error);
 }
 
 bool CarriesArchive(const std::string& image) {
@@ -232,38 +269,102 @@ std::string VolumeName(const std::string& path, unsigned index) {
     return path + suffix;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    fs::path temp = target;
-    temp.replace_filename("." + target.filename().string() + ".partial");
-    // Messages name path, never the temporary file the user did not ask for.
-    FILE* stream = std::fopen(temp.string().c_str(), "wb");
-    if (stream == nullptr) return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size() &&
-                         std::fflush(stream) == 0;
-    const int writeError = errno;
-    const bool closed = std::fclose(stream) == 0;
-    if (!written || !closed) {
-        const int reason = written ? errno : writeError;
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return Fail(error, "cannot write " + path + ": " + std::strerror(reason));
+namespace {
+
+// The few file calls of AtomicFile, on POSIX systems and on Windows (where
+// the tests of the Windows builds write archives too).
+#ifdef _WIN32
+int CreateExclusive(const char* path) {
+    return ::_open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+long WriteSome(int fd, const char* bytes, size_t length) {
+    return ::_write(fd, bytes, static_cast<unsigned>(std::min<size_t>(length, size_t(1) << 30)));
+}
+int CloseFile(int fd) { return ::_close(fd); }
+void RemoveFile(const char* path) { ::_unlink(path); }
+void KeepMode(int, const std::string&) {}
+#else
+int CreateExclusive(const char* path) { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+long WriteSome(int fd, const char* bytes, size_t length) { return static_cast<long>(::write(fd, bytes, length)); }
+int CloseFile(int fd) { return ::close(fd); }
+void RemoveFile(const char* path) { ::unlink(path); }
+// The mode of a file that is being replaced is kept (an executable stays one).
+void KeepMode(int fd, const std::string& path) {
+    struct stat old;
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+}
+#endif
+
+}  // namespace
+
+AtomicFile::~AtomicFile() { Discard(); }
+
+void AtomicFile::Discard() {
+    if (m_fd >= 0) CloseFile(m_fd);
+    if (!m_temp.empty()) RemoveFile(m_temp.c_str());
+    m_fd = -1;
+    m_temp.clear();
+}
+
+bool AtomicFile::Open(const std::string& path, std::string* error) {
+    Discard();
+    m_path = path;
+    const size_t slash = path.rfind('/');
+    const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    // A name that is taken (a file left by an interrupted run, or one of the
+    // user's) is never overwritten: a number is added instead.
+    const std::string base = path.substr(0, nameAt) + "." + path.substr(nameAt) + ".partial";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp = attempt == 0 ? base : base + "." + std::to_string(attempt);
+        m_fd = CreateExclusive(temp.c_str());
+        if (m_fd >= 0) {
+            m_temp = temp;
+            return false;
+        }
+        if (errno != EEXIST) break;
     }
-    std::error_code ec;
-    // Keep the mode of a file that is being replaced (an executable stays one).
-    const fs::file_status old = fs::status(target, ec);
-    if (!ec && fs::is_regular_file(old)) {
-        fs::permissions(temp, old.permissions(), ec);
-    }
-    ec.clear();
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return Fail(error, "cannot replace " + path + ": " + ec.message());
+    return Fail(error, "cannot create " + path + ": " + std::strerror(errno));
+}
+
+bool AtomicFile::Write(const void* bytes, size_t length, std::string* error) {
+    const char* p = static_cast<const char*>(bytes);
+    while (length > 0) {
+        const long done = WriteSome(m_fd, p, length);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            const int reason = done < 0 ? errno : ENOSPC;
+            Discard();
+            return Fail(error, "cannot write " + m_path + ": " + std::strerror(reason));
+        }
+        p += done;
+        length -= static_cast<size_t>(done);
     }
     return false;
+}
+
+bool AtomicFile::Commit(std::string* error) {
+    KeepMode(m_fd, m_path);
+    const int closed = CloseFile(m_fd);
+    const int closeError = errno;
+    m_fd = -1;
+    if (closed != 0) {
+        Discard();
+        return Fail(error, "cannot write " + m_path + ": " + std::strerror(closeError));
+    }
+    // std::filesystem's rename replaces an existing file on Windows too.
+    std::error_code ec;
+    std::filesystem::rename(m_temp, m_path, ec);
+    if (ec) {
+        Discard();
+        return Fail(error, "cannot replace " + m_path + ": " + ec.message());
+    }
+    m_temp.clear();
+    return false;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
+    AtomicFile file;
+    return file.Open(path, error) || file.Write(bytes.data(), bytes.size(), error) || file.Commit(error);
 }
 
 bool SizeOfRegularFile(const std::string& path, uintmax_t* size, std::string* error) {

@@ -82,6 +82,13 @@ struct Encoded {
 // True on failure with a reason in *error (out untouched).
 bool EncodeArchive(const Archive& archive, uint32_t base, Encoded* out, std::string* error);
 
+// The bytes in front of the entry data (magic and index) of an archive at
+// container position base whose entries, in entry order, will be sizes[i]
+// bytes long; entry data are not looked at. For writers that stream the
+// entries behind it. True on failure with a reason in *error.
+bool EncodeHead(const Archive& archive, const std::vector<uint64_t>& sizes, uint32_t base, std::string* head,
+                std::string* error);
+
 // How the archive start is recorded in an executable.
 enum Placement {
     kHeaderWord,   // the word at offset 28
@@ -109,6 +116,36 @@ std::string VolumeName(const std::string& path, unsigned index);
 // failure with a one-line reason in *error that names path (not the
 // temporary file) and gives the system's reason.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
+
+// A file written through a temporary file in the same folder that is renamed
+// over path by Commit, so path is either untouched or complete. Without a
+// Commit the temporary file is removed. Messages name path, never the
+// temporary file.
+class AtomicFile {
+public:
+    AtomicFile() {}
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the temporary file. True on failure with a reason.
+    bool Open(const std::string& path, std::string* error);
+    // True on failure with a reason (the temporary file is then removed).
+    bool Write(const void* bytes, size_t length, std::string* error);
+    // Closes the temporary file and renames it over path; a file being
+    // replaced keeps its mode (an executable stays one). True on failure.
+    bool Commit(std::string* error);
+    // The temporary file's descriptor, for copies made by the kernel; -1
+    // when none is open.
+    int Descriptor() const { return m_fd; }
+
+private:
+    void Discard();
+
+    std::string m_path;
+    std::string m_temp;
+    int m_fd = -1;
+};
 
 // Positions and sizes are signed 32-bit values in the reader: no archive,
 // container or stored file may pass this many bytes.
