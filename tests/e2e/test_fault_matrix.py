@@ -99,6 +99,16 @@ def held(path, milliseconds):
     return lambda test: test.prefix.hold(HOLD, "C:\\" + path.replace("/", "\\"), milliseconds)
 
 
+def held_while_running(path):
+    """The file held until the program under test has ended, however long
+    Wine takes to start it."""
+    def arrange(test):
+        release = test.prefix.path / "release"
+        test.prefix.hold(HOLD, "C:\\" + path.replace("/", "\\"), 120000, release)
+        test.options["on_exit"] = release.touch
+    return arrange
+
+
 def read_only(path):
     return lambda test: os.chmod(test.prefix.drive_c / path, 0o444)
 
@@ -199,7 +209,7 @@ CASES = [
     # The installer: a failure keeps the installed files as they were.
     Case("disk full", "install", disk_full, [CANNOT_WRITE], {}),
     Case("destination read-only", "install", read_only(SAVER), [CANNOT_WRITE], {}),
-    Case("destination in use", "install", held(SAVER, 6000), [CANNOT_WRITE], {}),
+    Case("destination in use", "install", held_while_running(SAVER), [CANNOT_WRITE], {}),
     Case("planted, install", "install", planted, [],
          {SAVER: SAVER_BYTES, INSTALLED: NEW_UNINSTALLER}),
     # The uninstaller run elevated (its manifest says highestAvailable): it

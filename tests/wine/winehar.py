@@ -344,10 +344,13 @@ class WinePrefix:
         """The Windows name of a host path, through drive Z:."""
         return "Z:" + str(Path(host_path).resolve()).replace("/", "\\")
 
-    def run(self, exe, args=(), cwd=None, timeout=120, relay=True, file_size_limit=None):
+    def run(self, exe, args=(), cwd=None, timeout=120, relay=True, file_size_limit=None,
+            on_exit=None):
         """Runs a program and waits for every process of the prefix to end.
         With file_size_limit, writes past that many bytes fail as on a full
-        disk (the program's processes only: wineserver is started before)."""
+        disk (the program's processes only: wineserver is started before).
+        on_exit, when given, is called once the program itself has ended,
+        before the wait for the other processes (a hold's release)."""
         env = _environment(self.path, relay)
         limit = None
         if file_size_limit is not None:
@@ -359,6 +362,8 @@ class WinePrefix:
         system32 = self._system32_state()
         proc = subprocess.run(WINE_COMMAND + [str(exe), *args], env=env, cwd=cwd, timeout=timeout,
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=limit)
+        if on_exit is not None:
+            on_exit()
         subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, timeout=timeout, check=True)
         if system32 is not None:
             after = self._system32_state()
@@ -369,10 +374,12 @@ class WinePrefix:
         trace = proc.stderr.decode("latin-1")
         return RunResult(proc.returncode, parse_message_boxes(trace), proc.stdout, proc.stderr)
 
-    def hold(self, exe, path, milliseconds):
+    def hold(self, exe, path, milliseconds, release=None):
         """Starts exe (the hold helper) on a Windows path and returns its
-        process once the file is held."""
-        proc = subprocess.Popen(WINE_COMMAND + [str(exe), path, str(milliseconds)],
+        process once the file is held. With release (a host path), the file
+        is let go as soon as that file exists."""
+        extra = [] if release is None else [self.windows_path(release)]
+        proc = subprocess.Popen(WINE_COMMAND + [str(exe), path, str(milliseconds)] + extra,
                                 env=_environment(self.path), stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL)
         assert proc.stdout.readline().strip() == b"held", path

@@ -172,6 +172,8 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
     size_t kept = 0;
     std::string firstKept;
     std::vector<size_t> separators, folderEnds;
+    std::unordered_map<std::string, size_t> targetOf;  // host path -> entry extracted there
+    targetOf.reserve(wanted.size());
     for (size_t i : wanted) {
         const IndexEntry& entry = index[i];
         if (!SafeSeparators(entry.name, &separators)) {
@@ -209,6 +211,16 @@ int Extract(const Options& options, const Names& names, std::ostream& out, std::
         if (!folder.empty()) {
             err << "kobaru-pack: entry '" << names.Show(entry.name) << "' lies below the file '" << names.Show(folder)
                 << "'; nothing extracted\n";
+            return kFailed;
+        }
+        // Names whose code page 932 forms differ can still share one host
+        // form (a character with two codes): the later would silently
+        // replace the earlier.
+        const auto first = targetOf.emplace(target.path, i);
+        if (!first.second) {
+            err << "kobaru-pack: entries '" << names.Show(index[first.first->second].name) << "' and '"
+                << names.Show(entry.name) << "' both extract to " << names.ShowHost(target.path)
+                << "; nothing extracted\n";
             return kFailed;
         }
         struct stat st;

@@ -224,7 +224,9 @@ TEST_F(PackTool, CommandLines) {
     for (const auto& archive : {std::make_pair("esc.pfs", NameList{"a\x1b[2Jb\nc", std::string(300, 'n')}),
                                 std::make_pair("raw.pfs", NameList{"\x80x"}),
                                 // Half-width katakana whose bytes happen to form UTF-8 ("\xdd\xb6").
-                                std::make_pair("kana.pfs", NameList{"\xca\xdd\xb6\xb8.txt"})}) {
+                                std::make_pair("kana.pfs", NameList{"\xca\xdd\xb6\xb8.txt"}),
+                                // Two codes of one character ("\u2235"), so one name on disk.
+                                std::make_pair("twin.pfs", NameList{"\x81\xe6", "\x87\x9a"})}) {
         tamarin_writer::Archive made;
         for (const std::string& name : archive.second) made.entries.push_back(tamarin_writer::Entry(name, "y"));
         tamarin_writer::Encoded encoded;
@@ -308,6 +310,7 @@ TEST_F(PackTool, CommandLines) {
         {{"extract", "--force", "ok.pfs"}, kOk, "one.txt"},
         {{"extract", "ok.pfs", "nosuch"}, kFailed, "no entry 'nosuch'"},
         {{"extract", "-C", "one.txt", "ok.pfs"}, kFailed, "one.txt is not a folder"},
+        {{"extract", "-C", "tw", "twin.pfs"}, kFailed, "entries '∵' and '∵' both extract to tw/∵; nothing extracted"},
         {{"verify", "ok.pfs", "--against"}, kUsage, "--against needs"},
         {{"verify", "ok.pfs", "--against", "two.bin"}, kFailed, "entry 'one.txt' has no file among"},
         {{"verify", "ok.pfs", "--against", "--entry", "one.txt=two.bin"}, kFailed,
