@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "command.h"
+#include "reading.h"
 #include "tamarin/memory.h"
 #include "writing.h"
 
@@ -82,10 +83,7 @@ int Append(const Options& options, const Names& names, std::ostream& out, std::o
         err << "kobaru-pack: cannot open " << shown << ": " << std::strerror(errno) << "\n";
         return kFailed;
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const DescriptorCloser closer{fd};
     unsigned char mz[2] = {};
     if (size < tamarin_writer::kHeaderWordOffset + 4 || !ReadAt(fd, 0, mz, 2) || mz[0] != 'M' || mz[1] != 'Z') {
         err << "kobaru-pack: " << shown << ": not an executable image (no MZ header)\n";

@@ -4,6 +4,8 @@
 #ifndef KOBARU_TOOLS_PACK_READING_H_
 #define KOBARU_TOOLS_PACK_READING_H_
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <map>
@@ -16,6 +18,12 @@
 #include "names.h"
 
 namespace kobaru_pack {
+
+// Closes a file descriptor when it goes out of scope.
+struct DescriptorCloser {
+    int fd;
+    ~DescriptorCloser() { ::close(fd); }
+};
 
 // One entry of an archive's index. container is the file that holds it,
 // spelt from the archive path as given (a volume adds ".NNN").

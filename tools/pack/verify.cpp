@@ -28,10 +28,7 @@ bool CompareEntry(const IndexEntry& entry, const Input& input, ContainerReader& 
         *error = "cannot be compared: cannot open " + shown + ": " + std::strerror(errno);
         return true;
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const DescriptorCloser closer{fd};
     struct stat status;
     if (::fstat(fd, &status) != 0 || static_cast<uint64_t>(status.st_size) != entry.size) {
         *error = "is " + std::to_string(entry.size) + " bytes, " + shown + " is " + std::to_string(status.st_size);

@@ -57,10 +57,7 @@ bool CopyInto(Pending& pending, const std::string& path, uint64_t at, uint64_t l
         *error = "cannot open " + path + ": " + std::strerror(errno);
         return true;
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const DescriptorCloser closer{fd};
     // The last read of a whole file asks for one byte more than is left:
     // a file that grew since it was measured is not taken either.
     bool checked = !wholeFile;
