@@ -309,7 +309,11 @@ void AtomicFile::Discard() {
 bool AtomicFile::Open(const std::string& path, std::string* error) {
     Discard();
     m_path = path;
+#ifdef _WIN32
+    const size_t slash = path.find_last_of("/\\");
+#else
     const size_t slash = path.rfind('/');
+#endif
     const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
     // A name that is taken (a file left by an interrupted run, or one of the
     // user's) is never overwritten: a number is added instead.
