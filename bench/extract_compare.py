@@ -19,7 +19,7 @@ ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "native"
 
 
-def timed(args, cwd):
+def timed(args, cwd=None):
     """(wall seconds, peak resident KiB) of one run. The peak comes from GNU
     time: a child forked from this interpreter would carry the interpreter's
     own resident size into its peak."""
@@ -28,7 +28,7 @@ def timed(args, cwd):
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     wall = time.perf_counter() - start
     if proc.returncode != 0:
-        raise SystemExit(f"{args[0]} failed: {proc.stderr.decode()}")
+        raise SystemExit(f"{' '.join(map(str, args))} failed: {proc.stderr.decode()}")
     return wall, int(proc.stderr.decode().split()[-1])
 
 

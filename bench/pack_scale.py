@@ -25,22 +25,12 @@ import tempfile
 import time
 from pathlib import Path
 
+# One timed run, as extraction is timed against cat and bsdtar.
+from extract_compare import timed
+
 ROOT = Path(__file__).resolve().parent.parent
 PACK = ROOT / "build" / "native" / "tools" / "pack" / "kobaru-pack"
 PER_FOLDER = 1000
-
-
-def timed(args, cwd=None):
-    """(wall seconds, peak resident KiB) of one run, from GNU time: a child
-    forked from this interpreter would carry the interpreter's own resident
-    size into its peak."""
-    start = time.perf_counter()
-    proc = subprocess.run(["/usr/bin/time", "-f", "%M", *args], cwd=cwd,
-                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    wall = time.perf_counter() - start
-    if proc.returncode != 0:
-        raise SystemExit(f"{' '.join(map(str, args))} failed: {proc.stderr.decode()}")
-    return wall, int(proc.stderr.decode().split()[-1])
 
 
 def paired(a, b, rounds, before=None):

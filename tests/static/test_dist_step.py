@@ -161,6 +161,16 @@ class DistArgumentsTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.folder.cleanup()
 
+    def run_dist(self, command, cwd, env, status, text):
+        """Runs dist.sh: its status, a line holding text and, on a refusal,
+        that one line alone."""
+        result = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, text=True, timeout=60)
+        self.assertEqual(status, result.returncode, result.stdout)
+        self.assertIn(text, result.stdout)
+        if status == 1:
+            self.assertEqual(1, len(result.stdout.splitlines()), result.stdout)
+
     def test_payload_cases(self):
         root = Path(self.folder.name)
         for case, args, payload, status, text in PAYLOAD_CASES:
@@ -171,13 +181,7 @@ class DistArgumentsTest(unittest.TestCase):
                     (root / "payload").write_bytes(payload)
                     if not args:
                         env["KOBARU_SCREEN_SAVER"] = "payload"
-                result = subprocess.run(["bash", "dist.sh"] + args, cwd=root, env=env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                        text=True, timeout=60)
-                self.assertEqual(status, result.returncode, result.stdout)
-                self.assertIn(text, result.stdout)
-                if status == 1:
-                    self.assertEqual(1, len(result.stdout.splitlines()), result.stdout)
+                self.run_dist(["bash", "dist.sh"] + args, root, env, status, text)
 
     def test_certificate_cases(self):
         """Each certificate that cannot sign stops the run in one line, before
@@ -187,13 +191,7 @@ class DistArgumentsTest(unittest.TestCase):
             with self.subTest(case=case):
                 env = {k: v for k, v in os.environ.items() if not k.startswith("KOBARU_S")}
                 env.update(KOBARU_SIGN_PFX=pfx, KOBARU_SIGN_PASSWORD_FILE=password)
-                result = subprocess.run(["bash", str(root / "dist.sh")], cwd=root / folder, env=env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                        text=True, timeout=60)
-                self.assertEqual(status, result.returncode, result.stdout)
-                self.assertIn(text, result.stdout)
-                if status == 1:
-                    self.assertEqual(1, len(result.stdout.splitlines()), result.stdout)
+                self.run_dist(["bash", str(root / "dist.sh")], root / folder, env, status, text)
                 self.assertFalse((root / "dist.previous").exists())
                 self.assertEqual("the last good result",
                                  (root / "dist" / "Inst_Kobaru_ScreenSaver_RA.exe").read_text())
